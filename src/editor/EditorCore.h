@@ -1,0 +1,118 @@
+#pragma once
+// The application without its window: the sequence, the editor state, the
+// serial port, the 32 strips, and every handler of the main window. The Qt
+// window creates one, renders its state and forwards user events to it; the
+// command-line tool and the tests drive it headless.
+//
+// Handlers run nested: the player handles pending window events between
+// frames, so any handler may run inside RunClick, and RunClick goes on with
+// the state it left.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "editor/MainWindowView.h"
+#include "editor/TChannel.h"
+#include "link/TSerial.h"
+#include "sequence/Sequence.h"
+
+class Notifier;
+class TickSource;
+
+class EditorCore {
+public:
+    using PortLister = std::function<std::vector<std::string>()>;
+
+    // ports defaults to this platform's EnumerateComPorts.
+    EditorCore(MainWindowView& view, Notifier& notifier, TickSource& ticks,
+               PortLister ports = {});
+    ~EditorCore();
+    EditorCore(const EditorCore&) = delete;
+    EditorCore& operator=(const EditorCore&) = delete;
+
+    // Window creation, in order: stamp, lastFrame, strips with their
+    // handlers, port object, portStatus, empty status, sequence defaults,
+    // port submenu, then currentFrame/playing/paused.
+    void FormCreate();
+
+    // --- state (shared by every handler) ---
+    Sequence sequence;
+    EditorState state;
+    TSerial serialPort;
+    TChannel& strip(int channel) { return *channelStrips[channel]; }
+    std::array<std::unique_ptr<TChannel>, kChannelCount> channelStrips;
+
+    // --- channel strips ---
+    void TrackChange(int channel);
+    void PositionChange(int channel);
+    void OffsetChange(int channel);
+    void rateChange(int channel);
+    void PauseChange(int channel);
+    void PosKeyDown(int channel, int& key);
+    void PositionExit(int channel);
+    void StaticTextOffClick(int channel);
+    void StaticTextMaxClick(int channel);
+    void StaticTextCtrClick(int channel);
+    void StaticTextMinClick(int channel);
+    void UpdateChannel(int channel);  // live position command of the strip
+
+    // --- frame editor ---
+    void LoadFrame();
+    void UpdateDisplay();
+    void IndexChange();
+    void WriteFrameClick();
+    void FrameResetClick();
+    void InsFrameClick();
+    void DelFrameClick();
+    void StartFrameClick();
+    void PriorFrameClick();
+    void NextFrameClick();
+    void LastFrameClick();
+    void IncButtonClick();
+    void DecButtonClick();
+    void Label2DblClick();
+
+    // --- player ---
+    void RunClick();
+    void PlayChannel(int channel);
+    void PauseButtonClick();
+    void StopClick();
+
+    // --- sequence file ---
+    void Open1Click();
+    void Save1Click();
+
+    // --- controller services ---
+    void ReadClick();
+    void DownloadClick();
+
+    // --- ports ---
+    void UpdatePortDirectiveList();
+    void ComPortComboClick(const std::string& caption);
+
+    // --- window ---
+    void QuitClick();
+    // The window closes: ends a running playback first, so nothing touches
+    // the port afterwards, then closes the port.
+    void FormClose();
+
+    // The window's busy wait (no window events handled).
+    void Delay(uint32_t ms);
+
+    MainWindowView& view() { return view_; }
+
+private:
+    void mark(int channel);      // changed of the channel and frameUsed of the current frame
+    void markFrameUsed();
+    void attachHandlers(TChannel& strip);
+    void showJumpLabel(int32_t jumpTo, bool emptyWhenNone);
+
+    MainWindowView& view_;
+    TickSource& ticks_;
+    PortLister ports_;
+    bool closed_ = false;  // FormClose ran: the port is gone
+};

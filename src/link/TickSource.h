@@ -1,0 +1,23 @@
+#pragma once
+// The millisecond tick counter and the waits built on it. Tests substitute a
+// fake whose sleep advances the counter, so long pauses cost no real time.
+
+#include <cstdint>
+
+class TickSource {
+public:
+    virtual ~TickSource() = default;
+    // Milliseconds since some fixed start, wrapping after 2^32 ms.
+    virtual uint32_t GetTickCount() = 0;
+    // Gives the processor away for about ms milliseconds (no window events
+    // are handled meanwhile). A fake advances its counter instead.
+    virtual void sleepMs(uint32_t ms) = 0;
+};
+
+// The process-wide tick source of this platform (tick_source_posix.cpp).
+TickSource& systemTickSource();
+
+// Waits ms milliseconds on the tick counter, handling no window events.
+// Measures elapsed ticks with unsigned wrap-around, so the wait is whole at
+// any counter value; sleeps in short slices rather than spinning.
+void Delay(TickSource& ticks, uint32_t ms);

@@ -1,0 +1,24 @@
+#pragma once
+// A tick counter that moves only when waited on: Delay costs no real time,
+// and the waits a test causes can be read back.
+
+#include <cstdint>
+#include <vector>
+
+#include "link/TickSource.h"
+
+class FakeTicks : public TickSource {
+public:
+    explicit FakeTicks(uint32_t start = 1000) : now_(start) {}
+    uint32_t GetTickCount() override { return now_; }
+    void sleepMs(uint32_t ms) override {
+        now_ += ms == 0 ? 1 : ms;
+        slept_ += ms == 0 ? 1 : ms;
+    }
+    void advance(uint32_t ms) { now_ += ms; }
+    uint64_t totalSlept() const { return slept_; }
+
+private:
+    uint32_t now_;
+    uint64_t slept_ = 0;
+};

@@ -1,0 +1,95 @@
+#pragma once
+// A stand-in for the servo controller on the far side of a pseudo-terminal.
+// It echoes every byte, answers the version query, decodes position commands
+// and download streams, moves 32 simulated servos and logs every decoded
+// message as a JSON line with a millisecond timestamp. Runs on a thread of
+// its own; the public operations may be called from any thread.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct PositionMessage {
+    int channel;
+    int rate;
+    int pulse;  // units of 2 us, as on the wire
+};
+
+struct DownloadChannel {
+    int channel, rate, position, pause;
+};
+struct DownloadFrame {
+    int frame;
+    std::vector<DownloadChannel> channels;
+};
+struct DownloadMessage {
+    std::string stamp;  // the four stamp bytes
+    std::vector<DownloadFrame> frames;
+};
+
+// One decoded message, in order of arrival.
+struct Event {
+    enum class Kind { Position, VersionQuery, Download, Probe, Unknown } kind;
+    double timeMs;             // since the simulator started, at the last byte
+    PositionMessage position;  // Kind::Position
+    DownloadMessage download;  // Kind::Download
+    std::vector<uint8_t> raw;  // the bytes that made the message
+};
+
+struct ServoState {
+    int targetPulse = 0;   // 0 until commanded
+    double currentPulse = 0;
+    int rate = 0;
+};
+
+struct Options {
+    std::string version = "1.4";  // three characters sent after the echoed query
+    bool echo = true;
+    std::string logPath;           // JSON lines; empty: no log; "-": standard output
+};
+
+class ControllerSimulator {
+public:
+    explicit ControllerSimulator(Options options = {});
+    ~ControllerSimulator();  // stops the thread and closes the pair
+
+    // Opens the pseudo-terminal pair and starts serving. Returns false (with a
+    // reason in error()) when no pair can be had.
+    bool start();
+    // The slave side as a port name relative to /dev, for example "pts/7".
+    std::string portName() const;
+    std::string devicePath() const;  // "/dev/pts/7"
+    std::string error() const;
+
+    // Stops taking bytes off the line (the writer's buffer then fills up and
+    // its writes time out) or resumes.
+    void setReading(bool reading);
+    // The device goes away: the master side is closed, as when an adapter is
+    // pulled. Writers then fail at once.
+    void vanish();
+    // Stops answering: no echo and no version reply.
+    void setSilent(bool silent);
+    // Answers with another version text (three characters; may hold a NUL).
+    void setVersion(const std::string& version);
+
+    std::vector<Event> events() const;
+    std::vector<uint8_t> receivedBytes() const;  // everything read so far
+    void clear();                                // forgets events and bytes
+    // Waits until pred(events) holds or the timeout passes; true if it held.
+    bool waitFor(const std::function<bool(const std::vector<Event>&)>& pred,
+                 std::chrono::milliseconds timeout) const;
+    bool waitForBytes(size_t count, std::chrono::milliseconds timeout) const;
+
+    ServoState servo(int channel) const;  // advanced to now by the ramp model
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+}  // namespace sim

@@ -1,0 +1,61 @@
+#include "editor/EditorCore.h"
+
+#include "link/Commands.h"
+#include "link/PortEnumeration.h"
+#include "link/TickSource.h"
+
+EditorCore::EditorCore(MainWindowView& view, Notifier& notifier, TickSource& ticks, PortLister ports)
+    : serialPort(notifier, ticks), view_(view), ticks_(ticks), ports_(std::move(ports)) {
+    if (!ports_) ports_ = [] { return EnumerateComPorts(); };
+    // The strips exist from construction so that a window can bind its
+    // widgets to them before FormCreate attaches the handlers.
+    for (int i = 0; i < kChannelCount; ++i) channelStrips[i] = std::make_unique<TChannel>(i);
+}
+
+EditorCore::~EditorCore() = default;
+
+void EditorCore::FormCreate() {
+    state.versionStamp = {'0', '.', '9', 'g', ' '};
+    state.lastFrame = 0;
+    for (auto& s : channelStrips) {
+        attachHandlers(*s);
+        s->GroupBox = "Ch " + std::to_string(s->channel());
+    }
+    state.portStatus = -1;
+    sequence.initialise();
+    UpdatePortDirectiveList();
+    state.currentFrame = 0;
+    state.playing = false;
+    state.paused = false;
+}
+
+void EditorCore::Delay(uint32_t ms) { ::Delay(ticks_, ms); }
+
+void EditorCore::ReadClick() { runVersionQuery(serialPort, state.portStatus, view_); }
+
+void EditorCore::DownloadClick() {
+    sendDownloadStream(serialPort, sequence, state.versionStamp);
+}
+
+void EditorCore::QuitClick() {
+    if (state.portStatus != -1) {
+        serialPort.Close();
+        view_.ShowStatus("  Closing Comm Port", kYellow, true);
+        Delay(750);
+    }
+    // Not a frame number: a playback running below this handler ends at its
+    // next look at the index without showing or playing anything.
+    state.currentFrame = kFrameCount;
+    view_.ShowStatus("    Ending Session", kAqua, true);
+    Delay(750);
+    view_.quitApplication();
+}
+
+void EditorCore::FormClose() {
+    // A playback below this handler must not touch the port once it is gone:
+    // end it the way Exit does.
+    state.currentFrame = kFrameCount;
+    state.playing = false;
+    serialPort.Close();
+    closed_ = true;
+}

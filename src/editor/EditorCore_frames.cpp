@@ -1,0 +1,150 @@
+// Moving data between the strips and the frames, and moving frames.
+// Showing a frame goes through the strips' ordinary setters, so every value
+// that differs from the one on display runs its handler: it marks the channel
+// in the frame being shown and, for position and offset, sends it live. The
+// player relies on exactly that to find the channels a frame changes.
+
+#include <algorithm>
+#include <string>
+
+#include "editor/EditorCore.h"
+
+namespace {
+// A jump the editor may follow: -1 is "none", and values outside 0..127 can
+// only come from a file; neither is ever used as a frame index.
+bool followableJump(int32_t jumpTo) { return Sequence::validFrame(jumpTo); }
+}  // namespace
+
+void EditorCore::LoadFrame() {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    for (int i = 0; i < kChannelCount; ++i) {
+        TChannel& s = strip(i);
+        ChannelSetting& c = sequence.channel(state.currentFrame, i);
+        c.position = s.PositionEdit.value();
+        c.rate = s.RateEdit.value();
+        c.offset = s.OffsetTrack.position();
+        c.pause = s.PauseEdit.value();
+        c.changed = s.changedMark ? 1 : 0;
+    }
+}
+
+void EditorCore::showJumpLabel(int32_t jumpTo, bool emptyWhenNone) {
+    view_.setJumpLabel(jumpTo == -1 && emptyWhenNone ? std::string() : std::to_string(jumpTo));
+}
+
+void EditorCore::UpdateDisplay() {
+    for (int i = 0; i < kChannelCount; ++i) {
+        if (!Sequence::validFrame(state.currentFrame)) return;
+        const int f = state.currentFrame;
+        TChannel& s = strip(i);
+        s.PositionEdit.setValue(sequence.channel(f, i).position);
+        s.RateEdit.setValue(sequence.channel(f, i).rate);
+        s.OffsetTrack.setPosition(sequence.channel(f, i).offset);
+        s.PauseEdit.setValue(sequence.channel(f, i).pause);
+        // Read after the four sets, so it holds the marks they just made.
+        s.changedMark = sequence.channel(f, i).changed != 0;
+        showJumpLabel(sequence.frame(f).jumpTo, true);
+    }
+}
+
+void EditorCore::IndexChange() {
+    for (int i = 0; i < kChannelCount; ++i) {
+        if (!Sequence::validFrame(state.currentFrame)) return;
+        // The frame is read anew at every channel: while playing, a jump
+        // taken after one channel makes the next ones come from its target.
+        const int f = state.currentFrame;
+        TChannel& s = strip(i);
+        s.PositionEdit.setValue(sequence.channel(f, i).position);
+        s.RateEdit.setValue(sequence.channel(f, i).rate);
+        s.OffsetTrack.setPosition(sequence.channel(f, i).offset);
+        s.PauseEdit.setValue(sequence.channel(f, i).pause);
+        s.changedMark = sequence.channel(f, i).changed != 0;
+        const int32_t jumpTo = sequence.frame(f).jumpTo;
+        showJumpLabel(jumpTo, false);
+        if (s.changedMark && !state.playing) UpdateChannel(i);
+        if (jumpTo != -1 && state.playing && followableJump(jumpTo)) state.currentFrame = jumpTo;
+    }
+    if (Sequence::validFrame(state.currentFrame))
+        view_.setFrameLabel(std::to_string(state.currentFrame));
+}
+
+void EditorCore::WriteFrameClick() {
+    LoadFrame();
+    const int f = state.currentFrame;
+    if (f == state.lastFrame && f >= 0 && f < kFrameCount - 1) {
+        sequence.copyFrame(f, f + 1);
+        state.currentFrame = f + 1;
+        state.lastFrame = state.currentFrame;
+        view_.setFrameLabel(std::to_string(state.currentFrame));
+    }
+}
+
+void EditorCore::FrameResetClick() {
+    for (int i = 0; i < kChannelCount; ++i) {
+        TChannel& s = strip(i);
+        s.PositionEdit.setValue(kDefaultPosition);
+        s.RateEdit.setValue(0);
+        s.OffsetTrack.setPosition(0);
+        s.PauseEdit.setValue(0);
+        UpdateChannel(i);
+        Delay(5);
+    }
+    LoadFrame();
+    if (Sequence::validFrame(state.currentFrame))
+        sequence.frame(state.currentFrame).frameUsed = 0;
+}
+
+void EditorCore::InsFrameClick() {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    for (int k = kFrameCount - 2; k >= state.currentFrame; --k) sequence.copyFrame(k, k + 1);
+    LoadFrame();
+}
+
+void EditorCore::DelFrameClick() {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    for (int k = state.currentFrame; k <= kFrameCount - 2; ++k) sequence.copyFrame(k + 1, k);
+    sequence.resetChannels(kFrameCount - 1);
+    if (state.lastFrame > 0) --state.lastFrame;
+}
+
+void EditorCore::StartFrameClick() {
+    state.currentFrame = 0;
+    IndexChange();
+}
+
+void EditorCore::PriorFrameClick() {
+    if (state.currentFrame > 0) --state.currentFrame;
+    IndexChange();
+}
+
+void EditorCore::NextFrameClick() {
+    if (state.currentFrame < kFrameCount - 1) ++state.currentFrame;
+    IndexChange();
+    view_.ShowStatus("      Animating", std::nullopt, false);
+}
+
+void EditorCore::LastFrameClick() {
+    state.currentFrame = state.lastFrame;
+    IndexChange();
+}
+
+void EditorCore::IncButtonClick() {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    int32_t& j = sequence.frame(state.currentFrame).jumpTo;
+    if (j < -1) j = -1;  // a value below -1 can only come from a file
+    if (j < kFrameCount - 1) ++j;
+    view_.setJumpLabel(std::to_string(j));
+}
+
+void EditorCore::DecButtonClick() {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    int32_t& j = sequence.frame(state.currentFrame).jumpTo;
+    if (j > 0) --j;
+    view_.setJumpLabel(std::to_string(j));
+}
+
+void EditorCore::Label2DblClick() {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    sequence.frame(state.currentFrame).jumpTo = -1;
+    view_.setJumpLabel("-1");
+}

@@ -1,0 +1,78 @@
+// The player is the Play button's handler: it runs until playback ends and
+// handles pending window events at the start of each used frame and once
+// before it returns, so every other handler can run inside it. After such a
+// nested handler it goes on with the state that handler left.
+
+#include <algorithm>
+#include <string>
+
+#include "editor/EditorCore.h"
+#include "link/Commands.h"
+
+namespace {
+constexpr int32_t kLongestPause = 65535;  // the pause box's range
+}
+
+void EditorCore::RunClick() {
+    view_.ShowStatus("          Animating   ", std::nullopt, false);
+    state.playing = true;
+    view_.setButtonEnabled(ViewButton::Write, false);
+    view_.setButtonEnabled(ViewButton::Insert, false);
+    view_.setButtonEnabled(ViewButton::Delete, false);
+    view_.setButtonEnabled(ViewButton::Pause, true);
+    if (state.paused)
+        state.paused = false;  // resume where the pause left off
+    else
+        state.currentFrame = 0;
+
+    // Below 127, not 128: a pass never starts at 127 by advancing to it.
+    while (state.currentFrame < kFrameCount - 1) {
+        if (state.paused || !state.playing) {
+            view_.processPendingEvents();
+            return;
+        }
+        view_.setFrameLabel(std::to_string(state.currentFrame));
+        if (!sequence.frame(state.currentFrame).frameUsed) {
+            state.playing = false;
+            view_.ShowStatus(" Sequence Complete ", std::nullopt, false);
+            view_.setButtonEnabled(ViewButton::Write, true);
+            continue;
+        }
+        view_.processPendingEvents();
+        if (!Sequence::validFrame(state.currentFrame)) return;  // Exit or the window closed
+        UpdateDisplay();
+        for (int c = 0; c < kChannelCount; ++c) {
+            // A jump to a frame that does not exist (only a file can hold
+            // one) ends the pass; the loop test then ends playback.
+            if (!Sequence::validFrame(state.currentFrame)) break;
+            if (sequence.channel(state.currentFrame, c).changed) PlayChannel(c);
+        }
+        ++state.currentFrame;
+    }
+}
+
+void EditorCore::PlayChannel(int channel) {
+    if (!Sequence::validFrame(state.currentFrame)) return;
+    const ChannelSetting s = sequence.channel(state.currentFrame, channel);
+    sendPositionCommand(serialPort, channel, s.rate, s.position, s.offset);
+    // A pause from a file may lie outside the box's range; a negative one
+    // would otherwise wait for weeks.
+    Delay(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)));
+    const int32_t jumpTo = sequence.frame(state.currentFrame).jumpTo;
+    if (jumpTo >= 0) state.currentFrame = jumpTo;
+}
+
+void EditorCore::PauseButtonClick() {
+    state.paused = true;
+    view_.ShowStatus("           Paused", std::nullopt, false);
+}
+
+void EditorCore::StopClick() {
+    state.playing = false;
+    state.currentFrame = 0;
+    IndexChange();
+    view_.setButtonEnabled(ViewButton::Write, true);
+    view_.setButtonEnabled(ViewButton::Insert, true);
+    view_.setButtonEnabled(ViewButton::Delete, true);
+    view_.ShowStatus("           Stopped", std::nullopt, true);
+}

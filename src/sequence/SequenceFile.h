@@ -1,0 +1,68 @@
+#pragma once
+// The sequence file: a raw copy of bytes 0..16383 of the sequence image, with
+// no header and nothing validated on loading. It holds frames 0..20 whole and
+// the first 88 bytes of frame 21.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "sequence/Sequence.h"
+
+inline constexpr std::size_t kFileBlockSize = 128;
+inline constexpr std::size_t kFileBlockCount = 128;
+inline constexpr std::size_t kSequenceFileSize = kFileBlockSize * kFileBlockCount;  // 16384
+// Frames from here on are not (wholly) in the file; frame 21 keeps only its
+// channels 0..2 and channel 3's four values.
+inline constexpr int kFirstFrameNotInFile = static_cast<int>(kSequenceFileSize / sizeof(Frame));
+// The version stamp lies in the spare bytes of frame 0, channel 0.
+inline constexpr std::size_t kStampOffset = 17;
+
+// What the file dialogs use.
+inline constexpr const char* kSequenceFileExtension = "KDX";
+inline constexpr const char* kSequenceFileFilter = "*.KDX";
+inline constexpr const char* kOpenDialogInitialName = "*.KDX";
+inline constexpr const char* kSaveDialogInitialName = "Untitled.KDX";
+
+// The outcome of a file operation: empty on success, else the message for
+// the user's error box, full stop included ("Disk full.").
+struct FileResult {
+    std::string error;
+    bool ok() const { return error.empty(); }
+    explicit operator bool() const { return ok(); }
+};
+
+// Whether a file (or anything else) of this name exists. Only a name that
+// plainly is not there counts as missing; a name that cannot be examined
+// counts as present, so that opening it reports why.
+bool sequenceFileExists(const std::string& path);
+
+// Creates the file empty if it does not exist, opens it for reading and
+// writing without truncating, copies stamp into image bytes 17..21 (it stays
+// there in memory), writes image bytes 0..16383 at the start and closes it.
+// Bytes of the file beyond 16383 are kept. The stamp is copied only once the
+// file is open.
+FileResult saveSequenceFile(const std::string& path, Sequence& sequence,
+                            const std::array<uint8_t, 5>& stamp);
+
+// Opens the file for reading and writing (a file that cannot be written is
+// refused as the save would be), reads its first 16384 bytes into image bytes
+// 0..16383 and closes it. Image bytes 16384 and later are kept. On any
+// failure the sequence is left exactly as it was.
+FileResult loadSequenceFile(const std::string& path, Sequence& sequence);
+
+// The message for a failed system call on path: errno onto the kinds the
+// user sees ("File not found.", "Invalid filename.", ..., "I/O error N.").
+std::string fileErrorMessage(int err, const std::string& path);
+
+// A name typed without an extension gets ".KDX"; any other name is kept.
+std::string withDefaultExtension(const std::string& name);
+
+// Whether a file name passes the "*.KDX" filter, in any letter case.
+bool matchesSequenceFilter(std::string_view name);
+
+// The highest frame from kFirstFrameNotInFile on that holds a recording, or
+// -1 when there is none: the part of a recording that a save loses.
+int highestUsedFrameNotInFile(const Sequence& sequence);

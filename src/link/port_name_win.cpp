@@ -1,0 +1,4 @@
+#include "link/TSerial.h"
+
+// "\\.\" + at most six characters (COM1..COM256).
+bool TSerial::acceptablePortName(const std::string& name) { return name.size() <= 6; }

@@ -1,0 +1,30 @@
+#include "link/TickSource.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+namespace {
+
+class MonotonicTicks : public TickSource {
+public:
+    uint32_t GetTickCount() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                            static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+        return static_cast<uint32_t>(ms);  // wraps after 2^32 ms, as the counter should
+    }
+    void sleepMs(uint32_t ms) override {
+        timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
+    }
+};
+
+}  // namespace
+
+TickSource& systemTickSource() {
+    static MonotonicTicks ticks;
+    return ticks;
+}

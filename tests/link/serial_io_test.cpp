@@ -1,0 +1,215 @@
+// Reading, writing, draining and probing through a real pseudo-terminal with
+// the controller simulator on its far side.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "FakeTicks.h"
+#include "LinkTestSupport.h"
+#include "RecordingNotifier.h"
+#include "link/Commands.h"
+#include "link/TSerial.h"
+#include "link/TickSource.h"
+#include "sim/ControllerSimulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class SerialIo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim.start()) << sim.error();
+        ASSERT_TRUE(port.Open(sim.portName(), "2400", "None", "8", true));
+    }
+    void TearDown() override { port.Close(); }
+
+    // Sends bytes that the simulator echoes and waits for the echo.
+    void echoBack(const std::string& bytes) {
+        for (char c : bytes) ASSERT_TRUE(port.SendByte(static_cast<uint8_t>(c), 150));
+        ASSERT_TRUE(waitForInput(port, static_cast<int>(bytes.size())));
+    }
+
+    sim::ControllerSimulator sim;
+    RecordingNotifier notifier;
+    TSerial port{notifier, systemTickSource()};
+};
+
+TEST_F(SerialIo, ProbeIsAnsweredByTheEcho) {
+    EXPECT_TRUE(port.Probe());
+    EXPECT_TRUE(sim.waitForBytes(1, 2s));
+    EXPECT_EQ(sim.receivedBytes(), std::vector<uint8_t>{0x55});
+}
+
+TEST_F(SerialIo, ProbeFailsWhenNothingAnswers) {
+    sim.setSilent(true);
+    EXPECT_FALSE(port.Probe());
+}
+
+TEST_F(SerialIo, ProbeDiscardsWhatWasWaiting) {
+    echoBack("xyz");
+    EXPECT_TRUE(port.Probe());  // the stale bytes are not taken for the echo
+}
+
+TEST_F(SerialIo, ReadByteGivesAByteOrMinusOne) {
+    sim.setSilent(true);
+    EXPECT_EQ(port.ReadByte(20), -1);
+    sim.setSilent(false);
+    echoBack("A");
+    EXPECT_EQ(port.ReadByte(50), 'A');
+    EXPECT_EQ(port.ReadByte(20), -1);
+}
+
+TEST_F(SerialIo, ReadTakesOnlyWhatHasArrived) {
+    uint8_t dest[20] = {};
+    sim.setSilent(true);
+    EXPECT_EQ(port.Read(dest, 20), 0);
+    sim.setSilent(false);
+    echoBack("abc");
+    EXPECT_EQ(port.Read(dest, 20), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(dest), 3), "abc");
+    EXPECT_EQ(port.Read(dest, 20), 0);
+}
+
+TEST_F(SerialIo, DrainDiscardsEverythingWaiting) {
+    EXPECT_EQ(port.Drain(0, 100), 0);
+    echoBack("12345");
+    EXPECT_EQ(port.Drain(0, 100), 5);
+    uint8_t dest[8];
+    EXPECT_EQ(port.Read(dest, 8), 0);
+    echoBack("1234567");
+    EXPECT_EQ(port.Drain(5000, 100), 7);  // beyond 4096 counts as "discard"
+    EXPECT_EQ(port.Drain(-1, 100), 0);
+    EXPECT_EQ(port.lastError(), 0u);
+}
+
+TEST_F(SerialIo, DrainWithACountReadsIntoTheBuffer) {
+    echoBack("hello");
+    EXPECT_EQ(port.Drain(3, 100), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(port.buffer()), 3), "hel");
+    EXPECT_EQ(port.Drain(4, 20), 2);  // what arrived within the time-out
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(port.buffer()), 2), "lo");
+}
+
+TEST_F(SerialIo, SendStringDropsAZeroCharacter) {
+    EXPECT_TRUE(port.SendString(std::string("AB\0CD", 5)));
+    EXPECT_EQ(port.pendingOutput(), "");
+    ASSERT_TRUE(sim.waitForBytes(4, 2s));
+    // Something sent afterwards shows that no fifth byte was on its way.
+    ASSERT_TRUE(port.SendByte('!', 150));
+    ASSERT_TRUE(sim.waitForBytes(5, 2s));
+    const auto got = sim.receivedBytes();
+    EXPECT_EQ(std::string(got.begin(), got.end()), "ABCD!");
+}
+
+TEST_F(SerialIo, SendStringOfNothingSucceeds) {
+    EXPECT_TRUE(port.SendString(""));
+    EXPECT_EQ(port.pendingOutput(), "");
+}
+
+struct TupleCase {
+    const char* label;
+    std::function<void(TSerial&)> call;
+    CommTimeouts expected;
+};
+
+class TimeoutTuples : public SerialIo, public ::testing::WithParamInterface<TupleCase> {};
+
+// Every operation sets its own time-outs, whatever an earlier one left.
+TEST_P(TimeoutTuples, AreSetBeforeEachReadOrWrite) {
+    port.SetTimeouts(1, 2, 3, 4, 5);
+    GetParam().call(port);
+    EXPECT_EQ(port.timeouts(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, TimeoutTuples,
+    ::testing::Values(
+        TupleCase{"Read", [](TSerial& p) { uint8_t b[4]; p.Read(b, 4); },
+                  {kMaxDword, 0, 0, 0, 0}},
+        TupleCase{"ReadByte", [](TSerial& p) { p.ReadByte(7); }, {0, 0, 7, 0, 0}},
+        TupleCase{"SendByte", [](TSerial& p) { p.SendByte('x', 150); }, {0, 0, 0, 0, 150}},
+        TupleCase{"SendString", [](TSerial& p) { p.SendString("ab"); }, {0, 0, 0, 0, 0}},
+        TupleCase{"DrainDiscard", [](TSerial& p) { p.Drain(0, 100); }, {kMaxDword, 0, 0, 0, 0}},
+        TupleCase{"DrainCount", [](TSerial& p) { p.Drain(2, 9); }, {0, 0, 9, 0, 0}},
+        TupleCase{"Probe", [](TSerial& p) { p.Probe(); }, {0, 0, 50, 0, 0}},
+        TupleCase{"ReopenedPort", [](TSerial& p) {
+                      const std::string name = p.portName();
+                      p.Close();
+                      p.Open(name, "2400", "None", "8", true);
+                  },
+                  {0, 0, 0, 0, 0}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// With the simulator no longer reading, the line's buffer fills; a write
+// then gives up after its time-out instead of waiting for room.
+TEST_F(SerialIo, WriteTimeOutIsHonouredWhenTheLineStops) {
+    sim.setSilent(true);
+    sim.setReading(false);
+    // Filled on the port's own descriptor until the line refuses more.
+    size_t accepted = 0;
+    const std::string chunk(256, 'a');
+    for (;;) {
+        ssize_t n = write(port.handle(), chunk.data(), chunk.size());
+        if (n > 0) {
+            accepted += static_cast<size_t>(n);
+            ASSERT_LT(accepted, 10'000'000u) << "the line never filled";
+            continue;
+        }
+        ASSERT_TRUE(n < 0 && errno == EAGAIN) << "write failed: " << errno;
+        // The terminal layer may still free some room as it settles: only a
+        // refusal after a pause counts as full.
+        pollfd p{port.handle(), POLLOUT, 0};
+        poll(&p, 1, 50);
+        n = write(port.handle(), "a", 1);
+        if (n < 0 && errno == EAGAIN) break;
+        ASSERT_EQ(n, 1) << "write failed: " << errno;
+        ++accepted;
+    }
+
+    const auto t0 = std::chrono::steady_clock::now();
+    port.SendByte('Z', 100);  // reported as a short write, as the platform does
+    const auto spent = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(spent, 90ms);
+    EXPECT_LT(spent, 10s);
+
+    sim.setReading(true);
+    ASSERT_TRUE(sim.waitForBytes(accepted, 10s));
+    ASSERT_TRUE(port.SendByte('E', 1000));
+    ASSERT_TRUE(sim.waitForBytes(accepted + 1, 10s));
+    const auto got = sim.receivedBytes();
+    ASSERT_EQ(got.size(), accepted + 1);
+    EXPECT_EQ(got.back(), 'E');
+    EXPECT_EQ(std::count(got.begin(), got.end(), 'Z'), 0);
+}
+
+// The adapter is pulled in the middle of a position command: everything
+// after fails within its time-out, and nothing crashes or hangs.
+TEST_F(SerialIo, VanishedDeviceFailsTheSends) {
+    ASSERT_TRUE(port.SendByte('!', 150));
+    ASSERT_TRUE(port.SendByte('S', 150));
+    sim.vanish();
+    EXPECT_FALSE(port.SendByte('C', 150));
+    sendPositionCommand(port, 1, 0, 1500, 0);
+    EXPECT_FALSE(port.SendString("!SCVER?"));
+    EXPECT_EQ(port.ReadByte(50), -1);
+    uint8_t dest[8];
+    EXPECT_EQ(port.Read(dest, 8), 0);
+    EXPECT_EQ(port.Drain(0, 100), 0);
+    EXPECT_NE(port.lastError(), 0u);  // the line status told of the failure
+    EXPECT_EQ(port.Drain(4, 100), 0);
+    EXPECT_FALSE(port.Probe());
+    EXPECT_TRUE(port.isOpen());  // still open until the owner closes it
+    port.Close();
+    EXPECT_FALSE(port.isOpen());
+}
+
+}  // namespace

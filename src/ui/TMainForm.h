@@ -1,0 +1,115 @@
+#pragma once
+// The main window: menus, the left-hand column with the status field, the
+// frame and transport buttons and the labels, and the tab control with the
+// 32 channel strips and the help panel. It is the view of the editor core:
+// every user action goes to a handler of the core, and the core shows its
+// results through MainWindowView.
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "editor/EditorCore.h"
+#include "link/Notifier.h"
+#include "link/TickSource.h"
+
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabBar;
+class QToolButton;
+class ChannelStripWidget;
+class DoubleClickLabel;
+class TAboutForm;
+
+class TMainForm : public QMainWindow, public MainWindowView, public Notifier {
+    Q_OBJECT
+public:
+    explicit TMainForm(TickSource& ticks = systemTickSource(), EditorCore::PortLister ports = {},
+                       QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    EditorCore& core() { return *core_; }
+    void setAboutForm(TAboutForm* about) { aboutForm_ = about; }
+    ChannelStripWidget* strip(int channel) const { return strips_[channel]; }
+
+    // --- MainWindowView ---
+    void ShowStatus(const std::string& text, std::optional<Rgb> colour, bool repaintNow) override;
+    void setFrameLabel(const std::string& text) override;
+    void setJumpLabel(const std::string& text) override;
+    void setButtonEnabled(ViewButton button, bool enabled) override;
+    void showErrorBox(const std::string& text) override;
+    void showWarningBox(const std::string& text) override;
+    std::optional<std::string> askOpenFileName() override;
+    std::optional<std::string> askSaveFileName() override;
+    void setPortMenu(const std::vector<std::string>& portNames) override;
+    void processPendingEvents() override;
+    void quitApplication() override;
+
+    // --- Notifier (the serial port's complaints) ---
+    void Beep(unsigned frequencyHz, unsigned durationMs) override;
+    void ShowMessage(const std::string& text) override;
+
+    // --- the window's own handlers ---
+    void TabSet1Change(int index);
+    void Readme1Click();
+    void CloseClick();
+    void About1Click();
+
+    // Replaces the end of the event loop (tests, which run no loop).
+    std::function<void()> onQuit;
+
+    // For tests and diagnostics.
+    int beepCount() const { return beeps_; }
+    bool quitRequested() const { return quitRequested_; }
+    QFileDialog* openDialog() const { return OpenDialog1; }
+    QFileDialog* saveDialog() const { return SaveDialog1; }
+
+    // Controls, named as in the window's design (also their object names).
+    QLineEdit* Msg;
+    QLabel* Label1;
+    DoubleClickLabel* Label2;
+    QToolButton *PlayButton, *PauseButton, *StopButton, *WriteButton;
+    QToolButton *StartFrame, *PriorFrame, *NextFrame, *LastFrame;
+    QToolButton *InsertButton, *ResetButton, *DelButton;
+    QToolButton *IncButton, *DecButton;
+    QWidget* TabSet1;
+    QTabBar* TabBar;
+    QFrame* Page1;
+    QFrame* Page2;
+    QFrame* HelpPanel;
+    QPlainTextEdit* HelpMemo;
+    QPushButton* CloseButton;
+    QMenu* SelCommPort;
+    QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Readme1, *About1;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildLeftColumn(QWidget* client);
+    void buildTabs(QWidget* client);
+    void buildStrips();
+    QToolButton* pictureButton(QWidget* parent, const char* name, const char* picture,
+                               const QString& hint, QRect geometry, QSize iconSize);
+    std::optional<std::string> runFileDialog(QFileDialog* dialog);
+    void detachStrips();
+
+    std::unique_ptr<EditorCore> core_;
+    std::array<ChannelStripWidget*, kChannelCount> strips_{};
+    TAboutForm* aboutForm_ = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+    int beeps_ = 0;
+    bool quitRequested_ = false;
+    bool closed_ = false;
+    bool centred_ = false;
+};

@@ -47,6 +47,18 @@ struct ServoState {
     int rate = 0;
 };
 
+// The ramp model. A servo moves at a constant speed toward its target. Rate 0
+// means no speed control: the servo is at its target at once. Any other rate
+// r takes r/63 of kSlowestTravelMs for the full travel of kFullTravelUnits
+// (pulse 250..1250, i.e. 500..2500 us): rate 63 about 45 s, rate 1 about
+// 0.71 s. The speed is therefore proportional to 1/rate.
+inline constexpr double kFullTravelUnits = 1000.0;
+inline constexpr double kSlowestTravelMs = 45000.0;
+inline constexpr int kSlowestRate = 63;
+// Where a servo that set off from startPulse toward targetPulse at this rate
+// is elapsedMs later; it stops at the target and never overshoots.
+double rampPulse(double startPulse, int targetPulse, int rate, double elapsedMs);
+
 struct Options {
     std::string version = "1.4";  // three characters sent after the echoed query
     bool echo = true;
@@ -86,6 +98,10 @@ public:
     bool waitForBytes(size_t count, std::chrono::milliseconds timeout) const;
 
     ServoState servo(int channel) const;  // advanced to now by the ramp model
+    // The same model at a given moment (ms since start, as Event::timeMs);
+    // lets a caller look ahead without waiting in real time.
+    ServoState servoAt(int channel, double timeMs) const;
+    double nowMs() const;  // ms since start
 
 private:
     struct Impl;

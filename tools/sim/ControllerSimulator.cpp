@@ -1,0 +1,468 @@
+#include "sim/ControllerSimulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "sim/Decoder.h"
+
+namespace sim {
+
+double rampPulse(double startPulse, int targetPulse, int rate, double elapsedMs) {
+    if (rate <= 0) return targetPulse;
+    const double unitsPerMs = kFullTravelUnits / (kSlowestTravelMs * rate / kSlowestRate);
+    const double distance = targetPulse - startPulse;
+    const double moved = unitsPerMs * std::max(0.0, elapsedMs);
+    if (moved >= std::fabs(distance)) return targetPulse;
+    return startPulse + (distance > 0 ? moved : -moved);
+}
+
+namespace {
+
+constexpr int kChannelCount = 32;
+// No terminator marks the end of a download stream: a quiet line does.
+constexpr double kIdleGapMs = 300.0;
+// The longest the thread sleeps in poll; wake-ups come through a pipe anyway.
+constexpr int kMaxPollMs = 100;
+// Answers that nobody reads pile up no further than this; beyond it they are
+// lost, as they would be on a real line with nobody listening.
+constexpr size_t kMaxPendingOutput = 64 * 1024;
+
+std::string hexBytes(const std::vector<uint8_t>& bytes) {
+    std::string s;
+    char buf[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
+        if (i) s += ' ';
+        s += buf;
+    }
+    return s;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string s = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            s += buf;
+        } else {
+            s += static_cast<char>(c);
+        }
+    }
+    return s + "\"";
+}
+
+std::string jsonLine(const Event& e) {
+    char t[32];
+    std::snprintf(t, sizeof t, "%.1f", e.timeMs);
+    std::string s = std::string("{\"t\":") + t + ",\"type\":";
+    switch (e.kind) {
+    case Event::Kind::Position:
+        s += "\"position\",\"channel\":" + std::to_string(e.position.channel) +
+             ",\"rate\":" + std::to_string(e.position.rate) + ",\"pulse\":" + std::to_string(e.position.pulse);
+        break;
+    case Event::Kind::VersionQuery:
+        s += "\"version\"";
+        break;
+    case Event::Kind::Download: {
+        s += "\"download\",\"stamp\":" + jsonString(e.download.stamp) + ",\"frames\":[";
+        for (size_t f = 0; f < e.download.frames.size(); ++f) {
+            const DownloadFrame& frame = e.download.frames[f];
+            if (f) s += ',';
+            s += "{\"frame\":" + std::to_string(frame.frame) + ",\"channels\":[";
+            for (size_t c = 0; c < frame.channels.size(); ++c) {
+                const DownloadChannel& ch = frame.channels[c];
+                if (c) s += ',';
+                s += "{\"channel\":" + std::to_string(ch.channel) + ",\"rate\":" + std::to_string(ch.rate) +
+                     ",\"position\":" + std::to_string(ch.position) + ",\"pause\":" + std::to_string(ch.pause) +
+                     "}";
+            }
+            s += "]}";
+        }
+        s += ']';
+        break;
+    }
+    case Event::Kind::Probe:
+        s += "\"probe\"";
+        break;
+    case Event::Kind::Unknown:
+        s += "\"unknown\",\"bytes\":\"" + hexBytes(e.raw) + "\"";
+        break;
+    }
+    return s + "}\n";
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+bool makeRaw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return false;
+    cfmakeraw(&t);
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// Where a servo's current movement started.
+struct Motion {
+    bool commanded = false;
+    double startPulse = 0;
+    double startMs = 0;
+    int target = 0;
+    int rate = 0;
+};
+
+}  // namespace
+
+struct ControllerSimulator::Impl {
+    explicit Impl(Options o) : options(std::move(o)), silent(!options.echo), version(options.version) {}
+
+    Options options;
+    std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
+
+    // Everything below is guarded by m, except what only the thread touches.
+    mutable std::mutex m;
+    mutable std::condition_variable cv;
+    std::string error;
+    std::string slavePath;
+    int master = -1;
+    int slave = -1;  // keeps the pair from hanging up while the application has no fd open
+    int wakeRead = -1, wakeWrite = -1;
+    bool reading = true;
+    bool stopRequested = false;
+    bool vanishRequested = false;
+    bool threadRunning = false;
+    bool silent;
+    std::string version;
+    std::vector<Event> events;
+    std::vector<uint8_t> bytes;
+    std::array<Motion, kChannelCount> servos{};
+    std::FILE* log = nullptr;
+    std::thread thread;
+
+    // The thread's own.
+    Decoder decoder;
+    std::vector<uint8_t> output;  // echo and answers not yet taken by the line
+
+    double now() const {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    }
+
+    void wake() {
+        if (wakeWrite >= 0) {
+            const char c = 0;
+            [[maybe_unused]] ssize_t n = ::write(wakeWrite, &c, 1);
+        }
+    }
+
+    ServoState servoAt(int channel, double tMs) const {
+        if (channel < 0 || channel >= kChannelCount) return {};
+        const Motion& mo = servos[static_cast<size_t>(channel)];
+        if (!mo.commanded) return {};
+        ServoState s;
+        s.targetPulse = mo.target;
+        s.rate = mo.rate;
+        s.currentPulse = rampPulse(mo.startPulse, mo.target, mo.rate, tMs - mo.startMs);
+        return s;
+    }
+
+    // Called with m held: records the decoded messages, moves servos, answers
+    // the version query and logs, all before waiters are told.
+    void record(std::vector<Event>& decoded) {
+        for (Event& e : decoded) {
+            if (e.kind == Event::Kind::Position) {
+                const int c = e.position.channel;
+                if (c >= 0 && c < kChannelCount) {
+                    Motion& mo = servos[static_cast<size_t>(c)];
+                    // A servo never commanded has no known position: it starts
+                    // at its first target.
+                    mo.startPulse = mo.commanded ? servoAt(c, e.timeMs).currentPulse : e.position.pulse;
+                    mo.startMs = e.timeMs;
+                    mo.target = e.position.pulse;
+                    mo.rate = e.position.rate;
+                    mo.commanded = true;
+                }
+            } else if (e.kind == Event::Kind::VersionQuery && !silent) {
+                queueOutput(reinterpret_cast<const uint8_t*>(version.data()), version.size());
+            }
+            if (log) {
+                const std::string line = jsonLine(e);
+                std::fwrite(line.data(), 1, line.size(), log);
+                std::fflush(log);
+            }
+            events.push_back(std::move(e));
+        }
+        decoded.clear();
+    }
+
+    void queueOutput(const uint8_t* data, size_t n) {
+        const size_t room = kMaxPendingOutput - std::min(kMaxPendingOutput, output.size());
+        output.insert(output.end(), data, data + std::min(n, room));
+    }
+
+    void writeOutput() {
+        while (!output.empty()) {
+            const ssize_t n = ::write(master, output.data(), output.size());
+            if (n <= 0) return;  // full (EAGAIN) or gone; poll says when to retry
+            output.erase(output.begin(), output.begin() + n);
+        }
+    }
+
+    void closePair() {
+        closeFd(master);
+        closeFd(slave);
+    }
+
+    void run() {
+        serve();
+        std::lock_guard lock(m);
+        std::vector<Event> decoded;
+        decoder.flush(decoded);
+        record(decoded);
+        if (vanishRequested) closePair();
+        threadRunning = false;
+        cv.notify_all();
+    }
+
+    // Returns when asked to stop or vanish, or when the line breaks for good.
+    void serve() {
+        std::vector<Event> decoded;
+        std::array<uint8_t, 4096> buf;
+        bool hungUp = false;
+        for (;;) {
+            bool wantRead;
+            {
+                std::unique_lock lock(m);
+                if (stopRequested || vanishRequested) return;
+                wantRead = reading;
+            }
+
+            int timeout = kMaxPollMs;
+            if (decoder.pending()) {
+                const double left = decoder.lastByteMs() + kIdleGapMs - now();
+                timeout = std::clamp(static_cast<int>(std::ceil(left)), 0, kMaxPollMs);
+            }
+            pollfd fds[2] = {{wakeRead, POLLIN, 0}, {master, 0, 0}};
+            if (wantRead && !hungUp) fds[1].events |= POLLIN;
+            if (!output.empty() && !hungUp) fds[1].events |= POLLOUT;
+            // With no slave fd open anywhere the master reports POLLHUP
+            // continuously; then only the wake pipe and the timer count.
+            const nfds_t count = hungUp ? 1 : 2;
+            if (::poll(fds, count, timeout) < 0 && errno != EINTR) return;
+            hungUp = false;
+
+            if (fds[0].revents & POLLIN) {
+                char drain[64];
+                while (::read(wakeRead, drain, sizeof drain) > 0) {
+                }
+            }
+            if (count == 2 && (fds[1].revents & POLLNVAL)) return;
+            if (count == 2 && (fds[1].revents & POLLOUT)) writeOutput();
+
+            if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+                std::unique_lock lock(m);
+                // Read under the lock, so that once setReading(false) returns
+                // nothing more is taken off the line.
+                if (reading) {
+                    const ssize_t n = ::read(master, buf.data(), buf.size());
+                    if (n > 0) {
+                        const double t = now();
+                        bytes.insert(bytes.end(), buf.begin(), buf.begin() + n);
+                        for (ssize_t i = 0; i < n; ++i) {
+                            if (!silent) queueOutput(&buf[static_cast<size_t>(i)], 1);
+                            decoder.feed(buf[static_cast<size_t>(i)], t, decoded);
+                            // Answers go out after the echo of the byte that asked.
+                            record(decoded);
+                        }
+                        cv.notify_all();
+                    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                        hungUp = true;
+                    }
+                } else if (fds[1].revents & POLLHUP) {
+                    hungUp = true;
+                }
+                lock.unlock();
+                writeOutput();
+            }
+
+            if (decoder.pending() && now() - decoder.lastByteMs() >= kIdleGapMs) {
+                std::unique_lock lock(m);
+                decoder.flush(decoded);
+                record(decoded);
+                cv.notify_all();
+            }
+        }
+    }
+};
+
+ControllerSimulator::ControllerSimulator(Options options) : impl_(new Impl(std::move(options))) {}
+
+ControllerSimulator::~ControllerSimulator() {
+    {
+        std::lock_guard lock(impl_->m);
+        impl_->stopRequested = true;
+        impl_->wake();
+    }
+    if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->closePair();
+    closeFd(impl_->wakeRead);
+    closeFd(impl_->wakeWrite);
+    if (impl_->log && impl_->log != stdout) std::fclose(impl_->log);
+    delete impl_;
+}
+
+bool ControllerSimulator::start() {
+    Impl& d = *impl_;
+    std::lock_guard lock(d.m);
+    if (d.thread.joinable()) {
+        d.error = "already started";
+        return false;
+    }
+    auto fail = [&](const std::string& what) {
+        d.error = what + ": " + std::strerror(errno);
+        d.closePair();
+        closeFd(d.wakeRead);
+        closeFd(d.wakeWrite);
+        return false;
+    };
+
+    d.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (d.master < 0) return fail("posix_openpt");
+    if (grantpt(d.master) != 0) return fail("grantpt");
+    if (unlockpt(d.master) != 0) return fail("unlockpt");
+    char name[128];
+    if (ptsname_r(d.master, name, sizeof name) != 0) return fail("ptsname");
+    d.slavePath = name;
+    // Opened before the application's fd, so it does not stand in the way of
+    // the application's TIOCEXCL or flock; it takes no lock of its own.
+    d.slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (d.slave < 0) return fail("open " + d.slavePath);
+    // No byte may be translated on either side: CR stays 0x0D, no tty echo.
+    if (!makeRaw(d.slave)) return fail("tcsetattr " + d.slavePath);
+    if (!makeRaw(d.master)) return fail("tcsetattr master");
+    if (::fcntl(d.master, F_SETFL, ::fcntl(d.master, F_GETFL) | O_NONBLOCK) != 0 ||
+        ::fcntl(d.master, F_SETFD, FD_CLOEXEC) != 0)
+        return fail("fcntl");
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) return fail("pipe");
+    d.wakeRead = pipeFds[0];
+    d.wakeWrite = pipeFds[1];
+
+    if (d.options.logPath == "-") {
+        d.log = stdout;
+    } else if (!d.options.logPath.empty()) {
+        d.log = std::fopen(d.options.logPath.c_str(), "w");
+        if (!d.log) return fail("open " + d.options.logPath);
+    }
+
+    d.error.clear();
+    d.t0 = std::chrono::steady_clock::now();
+    d.threadRunning = true;
+    d.thread = std::thread([&d] { d.run(); });
+    return true;
+}
+
+std::string ControllerSimulator::portName() const {
+    std::lock_guard lock(impl_->m);
+    const std::string& p = impl_->slavePath;
+    return p.rfind("/dev/", 0) == 0 ? p.substr(5) : p;
+}
+
+std::string ControllerSimulator::devicePath() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->slavePath;
+}
+
+std::string ControllerSimulator::error() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->error;
+}
+
+void ControllerSimulator::setReading(bool reading) {
+    std::lock_guard lock(impl_->m);
+    impl_->reading = reading;
+    impl_->wake();
+}
+
+void ControllerSimulator::vanish() {
+    Impl& d = *impl_;
+    std::unique_lock lock(d.m);
+    if (!d.threadRunning) {
+        d.closePair();
+        return;
+    }
+    // The thread closes the pair itself so that no fd is closed under its poll.
+    d.vanishRequested = true;
+    d.wake();
+    d.cv.wait(lock, [&d] { return !d.threadRunning; });
+}
+
+void ControllerSimulator::setSilent(bool silent) {
+    std::lock_guard lock(impl_->m);
+    impl_->silent = silent;
+}
+
+void ControllerSimulator::setVersion(const std::string& version) {
+    std::lock_guard lock(impl_->m);
+    impl_->version = version;
+}
+
+std::vector<Event> ControllerSimulator::events() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->events;
+}
+
+std::vector<uint8_t> ControllerSimulator::receivedBytes() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->bytes;
+}
+
+void ControllerSimulator::clear() {
+    std::lock_guard lock(impl_->m);
+    impl_->events.clear();
+    impl_->bytes.clear();
+}
+
+bool ControllerSimulator::waitFor(const std::function<bool(const std::vector<Event>&)>& pred,
+                                  std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(impl_->m);
+    return impl_->cv.wait_for(lock, timeout, [&] { return pred(impl_->events); });
+}
+
+bool ControllerSimulator::waitForBytes(size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(impl_->m);
+    return impl_->cv.wait_for(lock, timeout, [&] { return impl_->bytes.size() >= count; });
+}
+
+ServoState ControllerSimulator::servo(int channel) const {
+    std::lock_guard lock(impl_->m);
+    return impl_->servoAt(channel, impl_->now());
+}
+
+ServoState ControllerSimulator::servoAt(int channel, double timeMs) const {
+    std::lock_guard lock(impl_->m);
+    return impl_->servoAt(channel, timeMs);
+}
+
+double ControllerSimulator::nowMs() const {
+    return impl_->now();
+}
+
+}  // namespace sim

@@ -1,0 +1,36 @@
+// The "Select Comm Port" submenu: filling it at start-up and opening the
+// port of a clicked entry.
+
+#include "editor/EditorCore.h"
+#include "link/PortEnumeration.h"
+
+void EditorCore::UpdatePortDirectiveList() {
+    std::vector<std::string> ports;
+    try {
+        ports = ports_();
+    } catch (const PortEnumerationError& e) {
+        // The submenu stays empty and start-up goes on.
+        view_.setPortMenu({});
+        view_.showErrorBox(e.what());
+        return;
+    }
+    // No ports: an empty submenu, and nothing to tell the user.
+    view_.setPortMenu(ports);
+}
+
+void EditorCore::ComPortComboClick(const std::string& caption) {
+    // Every status is repainted at once: the waits handle no window events.
+    Delay(500);
+    if (state.portStatus != -1) {
+        view_.ShowStatus("   Closing old Port", kYellow, true);
+        serialPort.Close();
+        Delay(500);
+    }
+    view_.ShowStatus(" Opening Comm Port", kAqua, true);
+    Delay(500);
+    if (serialPort.Open(caption, "2400", "None", "8", true)) {
+        ++state.portStatus;
+        view_.ShowStatus("  Comm Port Open", kLime, true);
+    }
+    // A failed open has beeped and shown its message; the status stays.
+}

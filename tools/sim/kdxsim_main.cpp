@@ -19,8 +19,7 @@ const char kHelp[] =
     "relative to /dev (for example \"pts/7\"). Give that name wherever a port\n"
     "name is taken: to the command-line tool as `--port pts/7`. The application's\n"
     "File > Select Comm Port lists the machine's real serial devices, so the\n"
-    "simulated port shows there only if the platform lists it. Port names of\n"
-    "more than 6 characters (pts/100 and up) are refused by the application.\n"
+    "simulated port shows there only if the platform lists it.\n"
     "\n"
     "What the simulated controller does:\n"
     "  - echoes every byte it receives, as the line does (so the probe byte\n"
@@ -108,9 +107,6 @@ int main(int argc, char** argv) {
     const std::string port = simulator.portName();
     std::printf("%s\n", port.c_str());
     std::fflush(stdout);
-    if (port.size() > 6)
-        std::fprintf(stderr, "kdxsim: warning: the port name %s is longer than 6 characters; "
-                             "the application refuses such names\n", port.c_str());
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

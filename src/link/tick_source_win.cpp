@@ -1,0 +1,44 @@
+#include "link/TickSource.h"
+
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace {
+
+// Sleep() rounds up to the scheduler's tick (often 15.6 ms); a high
+// resolution waitable timer keeps the short slices of Delay short.
+class WindowsTicks : public TickSource {
+public:
+    WindowsTicks()
+        : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          TIMER_ALL_ACCESS)) {}
+    ~WindowsTicks() override {
+        if (timer_) ::CloseHandle(timer_);
+    }
+    uint32_t GetTickCount() override { return ::GetTickCount(); }
+    void sleepMs(uint32_t ms) override {
+        LARGE_INTEGER due;
+        due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, 100 ns units
+        if (timer_ && ::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE))
+            ::WaitForSingleObject(timer_, INFINITE);
+        else
+            ::Sleep(ms);
+    }
+
+private:
+    HANDLE timer_;
+};
+
+}  // namespace
+
+TickSource& systemTickSource() {
+    static WindowsTicks ticks;
+    return ticks;
+}

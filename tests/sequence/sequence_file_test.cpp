@@ -111,21 +111,6 @@ TEST_F(SequenceFileTest, SavedFileHoldsImageStartWithStampInFileAndMemory) {
     EXPECT_EQ(seq.channel(0, 1).position, 500 + 3 + 1);
 }
 
-TEST_F(SequenceFileTest, SaveOverLongerFileRewritesStartAndKeepsTheRest) {
-    std::string path = dir.file("big.KDX");
-    std::vector<uint8_t> old(20000);
-    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 1);
-    writeWholeFile(path, old);
-    fillDistinct(seq, 5);
-
-    ASSERT_TRUE(saveSequenceFile(path, seq, kStamp).ok());
-
-    std::vector<uint8_t> file = readWholeFile(path);
-    ASSERT_EQ(file.size(), 20000u);
-    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 16384, seq.image().begin()));
-    EXPECT_TRUE(std::equal(file.begin() + 16384, file.end(), old.begin() + 16384));
-}
-
 TEST_F(SequenceFileTest, SaveOverShorterFileExtendsItTo16384Bytes) {
     std::string path = dir.file("small.KDX");
     writeWholeFile(path, std::vector<uint8_t>(100, 0xEE));
@@ -162,18 +147,6 @@ TEST_F(SequenceFileTest, LoadReplacesExactlyTheFirst16384Bytes) {
     EXPECT_EQ(seq.channel(21, 4).position, old.channel(21, 4).position);
     EXPECT_EQ(seq.frame(21).jumpTo, old.frame(21).jumpTo);
     EXPECT_EQ(seq.frame(22).channels[0].position, old.frame(22).channels[0].position);
-}
-
-TEST_F(SequenceFileTest, LongerFileLoadsItsStart) {
-    std::vector<uint8_t> file = readWholeFile(dataFile("long.KDX"));
-    ASSERT_EQ(file.size(), 20000u);
-    fillDistinct(seq, 9);
-    std::vector<uint8_t> before = imageOf(seq);
-
-    FileResult r = loadSequenceFile(dataFile("long.KDX"), seq);
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 16384, seq.image().begin()));
-    EXPECT_TRUE(std::equal(before.begin() + 16384, before.end(), seq.image().begin() + 16384));
 }
 
 TEST_F(SequenceFileTest, ValuesNoControlCouldSetLoadAsTheyAre) {

@@ -1,0 +1,486 @@
+#include "KdxCli.h"
+
+#include <signal.h>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "editor/EditorCore.h"
+#include "editor/MainWindowView.h"
+#include "link/Commands.h"
+#include "link/Notifier.h"
+#include "link/TickSource.h"
+#include "sequence/SequenceFile.h"
+
+namespace {
+
+// ---------------------------------------------------------------- Ctrl-C
+
+// Set by the SIGINT handler; honoured where the window would handle a click:
+// when the player processes pending events.
+volatile std::sig_atomic_t gInterruptRequested = 0;
+
+extern "C" void onInterrupt(int) { gInterruptRequested = 1; }
+
+// Catches the first Ctrl-C for the lifetime of one playback. The handler is
+// reset by the first signal, so a second Ctrl-C ends the process at once
+// (a pass with long pauses handles no events for minutes).
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        gInterruptRequested = 0;
+        struct sigaction sa {};
+        sa.sa_handler = onInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &sa, &previous_);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction previous_ {};
+};
+
+// ---------------------------------------------------------------- texts
+
+std::string trimBlanks(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+// Message boxes may hold line breaks; the tool reports on one line.
+std::string oneLine(const std::string& text) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch == '\r' || ch == '\n') {
+            if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            result += ' ';
+        } else {
+            result += ch;
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------- headless window
+
+// The serial port's beep and message box: the message is kept for a
+// one-line error; the beep is left out.
+class CapturingNotifier : public Notifier {
+public:
+    void Beep(unsigned, unsigned) override {}
+    void ShowMessage(const std::string& text) override { messages.push_back(oneLine(text)); }
+    std::vector<std::string> messages;
+};
+
+class HeadlessView : public MainWindowView {
+public:
+    void attach(EditorCore& core) { core_ = &core; }
+    void answerOpenWith(const std::string& file) { openAnswer_ = file; }
+    // From now on each frame the player starts is reported as "frame N".
+    void reportFramesTo(std::ostream& out) { frames_ = &out; }
+    bool stopHandled() const { return stopHandled_; }
+
+    void ShowStatus(const std::string& text, std::optional<Rgb>, bool) override {
+        statusText = text;
+    }
+    void setFrameLabel(const std::string& text) override { pendingFrameLabel_ = text; }
+    void setJumpLabel(const std::string&) override {}
+    void setButtonEnabled(ViewButton, bool) override {}
+    void showErrorBox(const std::string& text) override { errors.push_back(oneLine(text)); }
+    void showWarningBox(const std::string& text) override { warnings.push_back(oneLine(text)); }
+    std::optional<std::string> askOpenFileName() override { return openAnswer_; }
+    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
+    void setPortMenu(const std::vector<std::string>& names) override { portMenu = names; }
+    void quitApplication() override {}
+
+    // The player calls this right after showing a used frame's number (the
+    // frame is about to be played) and once more before it returns (after
+    // " Sequence Complete " has cleared playing, or on a pause or stop). A
+    // frame number shown since the last call while playing is still set is
+    // therefore a frame that starts now.
+    void processPendingEvents() override {
+        std::optional<std::string> label = std::move(pendingFrameLabel_);
+        pendingFrameLabel_.reset();
+        honourInterrupt();
+        // Stop has just run: the frame whose number was shown is not the one
+        // that gets played, and playback ends at the next loop test.
+        if (label && frames_ && core_ && core_->state.playing)
+            *frames_ << "frame " << *label << '\n' << std::flush;
+    }
+
+    // A Ctrl-C is a click on Stop, handled once.
+    void honourInterrupt() {
+        if (!gInterruptRequested || stopHandled_ || !core_) return;
+        stopHandled_ = true;
+        core_->StopClick();
+        pendingFrameLabel_.reset();  // Stop shows frame 0; nothing starts
+    }
+
+    std::string statusText;
+    std::vector<std::string> errors, warnings, portMenu;
+
+private:
+    EditorCore* core_ = nullptr;
+    std::optional<std::string> openAnswer_;
+    std::optional<std::string> pendingFrameLabel_;
+    std::ostream* frames_ = nullptr;
+    bool stopHandled_ = false;
+};
+
+// A freshly created main window: view, notifier and core, after FormCreate.
+struct Session {
+    HeadlessView view;
+    CapturingNotifier notifier;
+    EditorCore core;
+
+    // Only `ports` needs the platform's port list; the other commands name
+    // their port, so they do not depend on enumeration working.
+    explicit Session(bool enumeratePorts)
+        : core(view, notifier, systemTickSource(),
+               enumeratePorts ? EditorCore::PortLister{}
+                              : EditorCore::PortLister([] { return std::vector<std::string>{}; })) {
+        view.attach(core);
+        core.FormCreate();
+    }
+    ~Session() { core.FormClose(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+};
+
+// ---------------------------------------------------------------- command line
+
+struct CommandInfo {
+    const char* name;
+    const char* synopsis;
+    const char* description;
+    std::vector<std::string> options;  // each takes a value
+    int files;                          // FILE arguments: 0 or 1
+    bool portRequired;
+};
+
+const std::vector<CommandInfo>& commands() {
+    static const std::vector<CommandInfo> list = {
+        {"ports", "kdx ports",
+         "Lists the communication ports that the \"Select Comm Port\" submenu\n"
+         "would offer, one per line, in the same order.\n",
+         {}, 0, false},
+        {"version", "kdx version --port NAME",
+         "Opens port NAME as the submenu does (2400 baud, no parity, 8 data bits),\n"
+         "asks the controller for its version and prints the status text,\n"
+         "for example \"Version: 1.4\" or \"KDX not found\".\n"
+         "Exit status 0 when the controller answered, 3 when it did not.\n",
+         {"--port"}, 0, true},
+        {"dump", "kdx dump FILE",
+         "Loads FILE into a fresh sequence as Sequence > Open does and prints\n"
+         "frames 0..21 (the frames a file holds) as JSON on one line:\n"
+         "{\"frames\":[{\"index\":F,\"frameUsed\":B,\"jumpTo\":J,\"channels\":[{\"channel\":C,\n"
+         "\"position\":P,\"rate\":R,\"offset\":O,\"pause\":M,\"changed\":B},...]},...]}\n",
+         {}, 1, false},
+        {"stream", "kdx stream FILE",
+         "Prints the bytes that Sequence > Download would send for FILE, as\n"
+         "lowercase hexadecimal pairs separated by single blanks, on one line.\n",
+         {}, 1, false},
+        {"download", "kdx download FILE --port NAME",
+         "Loads FILE, then opens port NAME and sends the download stream\n"
+         "(frames 0..63) exactly as Sequence > Download does. Nothing else is\n"
+         "sent: the file is loaded before the port is open.\n",
+         {"--port"}, 1, true},
+        {"play", "kdx play FILE --port NAME [--from N]",
+         "Opens port NAME, loads FILE as Sequence > Open does (frame 0 is shown\n"
+         "and its marked channels are sent), then plays the sequence as the Play\n"
+         "button does. Prints \"frame N\" for every frame started and, at the end,\n"
+         "the status text: \"Sequence Complete\", or \"Animating\" when playback ran\n"
+         "past frame 126. Ctrl-C stops like the Stop button (exit status 130);\n"
+         "a second Ctrl-C ends the program at once.\n"
+         "  --from N   resume at frame N (0..127) instead of starting at frame 0\n",
+         {"--port", "--from"}, 1, true},
+    };
+    return list;
+}
+
+const CommandInfo* findCommand(const std::string& name) {
+    for (const auto& c : commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+void printToolHelp(std::ostream& out) {
+    out << "Usage: kdx COMMAND [ARGS]\n"
+           "Runs the KDX editor's operations without its window.\n\n"
+           "Commands:\n";
+    for (const auto& c : commands()) out << "  " << c.synopsis << '\n';
+    out << "\nkdx COMMAND --help describes a command.\n"
+           "Exit status: 0 done, 2 usage, file or port error (message on standard\n"
+           "error), 3 controller not found (version), 130 stopped by Ctrl-C (play).\n"
+           "A port NAME is a device name below /dev, for example ttyUSB0.\n";
+}
+
+void printCommandHelp(const CommandInfo& c, std::ostream& out) {
+    out << "Usage: " << c.synopsis << "\n\n" << c.description;
+}
+
+struct Invocation {
+    const CommandInfo* command = nullptr;
+    std::string file;
+    std::map<std::string, std::string> options;
+    bool help = false;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+Invocation parse(const std::vector<std::string>& args) {
+    Invocation inv;
+    if (args.empty()) throw UsageError{"missing command"};
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        inv.help = true;
+        if (args[0] == "help" && args.size() > 1) {
+            inv.command = findCommand(args[1]);
+            if (!inv.command) throw UsageError{"unknown command '" + args[1] + "'"};
+        }
+        return inv;
+    }
+    inv.command = findCommand(args[0]);
+    if (!inv.command) throw UsageError{"unknown command '" + args[0] + "'"};
+    const CommandInfo& c = *inv.command;
+    // Asking for help is never a usage error, whatever else is on the line.
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            inv.help = true;
+            return inv;
+        }
+    }
+
+    std::vector<std::string> positional;
+    bool onlyPositional = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (onlyPositional || a.empty() || a[0] != '-' || a == "-") {
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            onlyPositional = true;
+            continue;
+        }
+        std::string name = a, value;
+        bool hasValue = false;
+        if (auto eq = a.find('='); eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            hasValue = true;
+        }
+        bool known = false;
+        for (const auto& o : c.options) known = known || o == name;
+        if (!known) throw UsageError{"unknown option '" + name + "' for " + c.name};
+        if (!hasValue) {
+            if (i + 1 >= args.size()) throw UsageError{"option " + name + " needs a value"};
+            value = args[++i];
+        }
+        if (inv.options.count(name)) throw UsageError{"option " + name + " given twice"};
+        inv.options[name] = value;
+    }
+
+    if (static_cast<int>(positional.size()) > c.files)
+        throw UsageError{"unexpected argument '" + positional[c.files] + "' for " + c.name};
+    if (static_cast<int>(positional.size()) < c.files)
+        throw UsageError{"missing FILE for " + std::string(c.name)};
+    if (c.files) inv.file = positional[0];
+    if (c.portRequired && !inv.options.count("--port"))
+        throw UsageError{"missing --port NAME for " + std::string(c.name)};
+    if (inv.options.count("--port") && inv.options["--port"].empty())
+        throw UsageError{"empty port name"};
+    return inv;
+}
+
+// --from N: a frame index.
+int parseFrame(const std::string& text) {
+    int value = -1;
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || p != end || text.empty() || !Sequence::validFrame(value))
+        throw UsageError{"--from needs a frame number 0.." + std::to_string(kFrameCount - 1) +
+                         ", not '" + text + "'"};
+    return value;
+}
+
+// ---------------------------------------------------------------- steps
+
+// The submenu's click; false (with the serial port's message on err) when
+// the port did not open.
+bool openPort(Session& s, const std::string& name, std::ostream& err) {
+    s.notifier.messages.clear();
+    s.core.ComPortComboClick(name);
+    if (!s.core.serialPort.isOpen()) {
+        if (s.notifier.messages.empty()) {
+            // A name the port object refuses outright gets no message box.
+            err << "Could not open port: " << name << ".\n";
+        } else {
+            err << s.notifier.messages.front() << '\n';
+        }
+        return false;
+    }
+    // Opened, but the line could not be set up as asked: say so, go on as
+    // the window does after its message box.
+    for (const auto& m : s.notifier.messages) err << m << '\n';
+    return true;
+}
+
+// Sequence > Open with FILE chosen in the dialog. Open accepts a name that
+// does not exist (it loads nothing); for the tool that is an error.
+bool openFile(Session& s, const std::string& file, std::ostream& err) {
+    if (!sequenceFileExists(file)) {
+        err << "File not found.\n";
+        return false;
+    }
+    s.view.answerOpenWith(file);
+    s.view.errors.clear();
+    s.core.Open1Click();
+    if (!s.view.errors.empty()) {
+        err << s.view.errors.front() << '\n';
+        return false;
+    }
+    return true;
+}
+
+const char* jsonBool(bool b) { return b ? "true" : "false"; }
+
+void printDump(const Sequence& seq, std::ostream& out) {
+    out << "{\"frames\":[";
+    for (int f = 0; f <= kFirstFrameNotInFile; ++f) {
+        const Frame& fr = seq.frame(f);
+        if (f) out << ',';
+        out << "{\"index\":" << f << ",\"frameUsed\":" << jsonBool(fr.frameUsed != 0)
+            << ",\"jumpTo\":" << fr.jumpTo << ",\"channels\":[";
+        for (int c = 0; c < kChannelCount; ++c) {
+            const ChannelSetting& ch = fr.channels[c];
+            if (c) out << ',';
+            out << "{\"channel\":" << c << ",\"position\":" << ch.position << ",\"rate\":" << ch.rate
+                << ",\"offset\":" << ch.offset << ",\"pause\":" << ch.pause
+                << ",\"changed\":" << jsonBool(ch.changed != 0) << '}';
+        }
+        out << "]}";
+    }
+    out << "]}\n";
+}
+
+void printHex(const std::vector<uint8_t>& bytes, std::ostream& out) {
+    static const char digits[] = "0123456789abcdef";
+    std::string line;
+    line.reserve(bytes.size() * 3);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i) line += ' ';
+        line += digits[bytes[i] >> 4];
+        line += digits[bytes[i] & 0x0F];
+    }
+    out << line << '\n';
+}
+
+// ---------------------------------------------------------------- commands
+
+int cmdPorts(std::ostream& out, std::ostream& err) {
+    Session s(true);
+    if (!s.view.errors.empty()) {
+        err << s.view.errors.front() << '\n';
+        return kKdxUsageOrFileOrPort;
+    }
+    for (const auto& name : s.view.portMenu) out << name << '\n';
+    return kKdxOk;
+}
+
+int cmdVersion(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    Session s(false);
+    if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
+    s.core.ReadClick();
+    const std::string text = trimBlanks(s.view.statusText);
+    out << text << '\n';
+    return text.rfind("Version:", 0) == 0 ? kKdxOk : kKdxNoController;
+}
+
+int cmdDump(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    Session s(false);
+    if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
+    printDump(s.core.sequence, out);
+    return kKdxOk;
+}
+
+int cmdStream(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    Session s(false);
+    if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
+    printHex(buildDownloadStream(s.core.sequence, s.core.state.versionStamp), out);
+    return kKdxOk;
+}
+
+int cmdDownload(const Invocation& inv, std::ostream& err) {
+    Session s(false);
+    // Loaded while no port is open: showing frame 0 sends nothing.
+    if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
+    if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
+    s.core.DownloadClick();
+    return kKdxOk;
+}
+
+int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    std::optional<int> from;
+    if (auto it = inv.options.find("--from"); it != inv.options.end()) from = parseFrame(it->second);
+    // Checked before the port's waits; Open itself would load nothing.
+    if (!sequenceFileExists(inv.file)) {
+        err << "File not found.\n";
+        return kKdxUsageOrFileOrPort;
+    }
+
+    Session s(false);
+    InterruptGuard guard;
+    if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
+    if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
+    if (from) {
+        // As after a pause at frame N: Play resumes there.
+        s.core.state.paused = true;
+        s.core.state.currentFrame = *from;
+    }
+    s.view.reportFramesTo(out);
+    s.core.RunClick();
+    // A Ctrl-C that came after the player's last look at pending events is
+    // handled as the window's event loop would: once the handler returned.
+    s.view.honourInterrupt();
+    out << trimBlanks(s.view.statusText) << '\n' << std::flush;
+    return s.view.stopHandled() ? kKdxInterrupted : kKdxOk;
+}
+
+}  // namespace
+
+int runKdx(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        Invocation inv = parse(args);
+        if (inv.help) {
+            if (inv.command)
+                printCommandHelp(*inv.command, out);
+            else
+                printToolHelp(out);
+            return kKdxOk;
+        }
+        const std::string name = inv.command->name;
+        if (name == "ports") return cmdPorts(out, err);
+        if (name == "version") return cmdVersion(inv, out, err);
+        if (name == "dump") return cmdDump(inv, out, err);
+        if (name == "stream") return cmdStream(inv, out, err);
+        if (name == "download") return cmdDownload(inv, err);
+        return cmdPlay(inv, out, err);
+    } catch (const UsageError& e) {
+        err << "kdx: " << e.message << " (kdx --help lists the commands)\n";
+        return kKdxUsageOrFileOrPort;
+    }
+}

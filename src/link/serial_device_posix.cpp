@@ -101,14 +101,17 @@ SerialDevice::Handle SerialDevice::CreateFile(const std::string& portName, uint3
         return kInvalidHandle;
     }
     // TIOCEXCL alone does not keep out a second opener running as root; the
-    // lock does, for this program and for others that honour it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int e = errno;
-        ::close(fd);
-        errorCode = e == EWOULDBLOCK ? kErrorAccessDenied : kErrnoMark | static_cast<uint32_t>(e);
-        return kInvalidHandle;
+    // lock does, for this program and for others that honour it. Something
+    // that is no terminal is left unlocked: GetCommState refuses it next.
+    if (::isatty(fd)) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int e = errno;
+            ::close(fd);
+            errorCode = e == EWOULDBLOCK ? kErrorAccessDenied : kErrnoMark | static_cast<uint32_t>(e);
+            return kInvalidHandle;
+        }
+        ::ioctl(fd, TIOCEXCL);
     }
-    ::ioctl(fd, TIOCEXCL);  // fails on a non-terminal, which GetCommState then reports
     handle_ = fd;
     timeouts_ = {};
     return handle_;

@@ -47,7 +47,14 @@ void EditorCore::RunClick() {
             if (!Sequence::validFrame(state.currentFrame)) break;
             if (sequence.channel(state.currentFrame, c).changed) PlayChannel(c);
         }
-        ++state.currentFrame;
+        // Past such a jump the index is held at 128, the one "no frame"
+        // value Exit also uses: the loop test ends playback, and Prior Frame
+        // leads back to 127 rather than through a run of frames that do not
+        // exist.
+        if (Sequence::validFrame(state.currentFrame))
+            ++state.currentFrame;
+        else
+            state.currentFrame = kFrameCount;
     }
 }
 

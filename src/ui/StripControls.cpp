@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QToolButton>
 
 #include "editor/ControlModels.h"
@@ -74,6 +76,12 @@ void ModelSlider::render() {
     setValue(model_->position());
 }
 
+QRect ModelSlider::handleRect() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+}
+
 void ModelSlider::detach() {
     if (model_) model_->onRender = nullptr;
     model_ = nullptr;
@@ -111,9 +119,12 @@ void NumberEdit::keyPressEvent(QKeyEvent* event) {
     const int left = model_->pressKey(virtualKeyFor(*event));
     if (!self || !model_) return;
 
-    // Then the character, if the key types one. Delete types none.
+    // Then the character, if the key types one. Delete types none, and
+    // Ctrl or Alt combinations are commands (select all, copy, paste).
     const QString text = event->text();
-    if (!text.isEmpty() && key != Qt::Key_Delete) {
+    const bool command = event->modifiers().testAnyFlags(Qt::ControlModifier | Qt::AltModifier |
+                                                         Qt::MetaModifier);
+    if (!text.isEmpty() && key != Qt::Key_Delete && !command) {
         const char32_t ch = text.toUcs4().value(0);
         if (!NumberBoxModel::acceptsCharacter(ch)) {
             if (beep_) beep_();

@@ -26,6 +26,7 @@ class ModelSlider : public QSlider {
 public:
     ModelSlider(SliderModel& model, Qt::Orientation orientation, QWidget* parent);
     void detach();  // stops feeding the model (the window is closing)
+    QRect handleRect() const;  // where the thumb is drawn
 
 private:
     void render();

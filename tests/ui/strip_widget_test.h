@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+
+#include "UiTestSupport.h"
+
+class StripWidgetTest : public QObject {
+    Q_OBJECT
+private slots:
+    void typingThenEnterSyncsOnceAndRefusesTheEnter();
+    void upArrowWhileTypingStepsThenSyncs();
+    void tabLeavesTheBoxAndSyncs();
+    void homeEndsTypingWithoutSync();
+    void refusedCharactersBeepAndLeaveTheText();
+    void keypadDigitSyncsAtOnce();
+    void stripTextsDoNotTakeTheFocus();
+    void offsetTextResetsTheOffset();
+    void upDownButtonsRepeatWhileHeld();
+    void sliderTopMeansHighestPosition();
+    void everySliderKeyIsOneCommand();
+    void virtualKeyNumbers();
+};

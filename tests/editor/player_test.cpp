@@ -394,6 +394,7 @@ TEST_F(PlayerTest, AJumpBeyondTheLastFrameEndsThePassAndThePlayback) {
     EXPECT_TRUE(core.state.playing);
     EXPECT_EQ(view.statusText, kAnimating);
     EXPECT_EQ(core.state.currentFrame, kFrameCount);
+    EXPECT_EQ(view.jumpLabel, "200");
 
     // Not a frame: the editor stays usable from there.
     core.PriorFrameClick();
@@ -401,6 +402,27 @@ TEST_F(PlayerTest, AJumpBeyondTheLastFrameEndsThePassAndThePlayback) {
     EXPECT_EQ(view.frameLabel, "127");
     core.StopClick();
     EXPECT_EQ(core.state.currentFrame, 0);
+}
+
+TEST_F(PlayerTest, ALoadedFileWithValuesNoControlCouldHoldPlaysItsStoredBytesAndStops) {
+    // Frame 0: channel 0 at 9999 / rate -5 / offset -300 / pause 70000,
+    // changed 2; jumpTo 200. Frame 1 jumps to 500.
+    view.openAnswers.push_back(std::string(KDX_TEST_DATA_DIR) + "/out_of_range.KDX");
+    core.Open1Click();
+    ASSERT_TRUE(view.errors.empty());
+    ASSERT_EQ(core.sequence.frame(0).jumpTo, 200);
+    takeSent();
+    const uint32_t start = ticks.GetTickCount();
+
+    core.RunClick();  // would abort on any access to frame 200
+
+    // The stored setting goes out as it is (the rate byte wraps); the pass
+    // ends at the jump; the pause is held to the box's longest.
+    EXPECT_EQ(takeSent(), (Sends{{0, 251, (9999 - 300) / 2}}));
+    EXPECT_EQ(ticks.GetTickCount() - start, 65535u);
+    EXPECT_EQ(core.state.currentFrame, kFrameCount);
+    EXPECT_TRUE(core.state.playing);
+    EXPECT_EQ(view.statusText, kAnimating);
 }
 
 TEST(PlayerWithoutPort, WaitsEveryPauseOfThePlayedChannelsAndSendsNothing) {
@@ -425,6 +447,19 @@ TEST(PlayerWithoutPort, WaitsEveryPauseOfThePlayedChannelsAndSendsNothing) {
     EXPECT_FALSE(rig.core.serialPort.isOpen());
     EXPECT_TRUE(rig.sim.receivedBytes().empty());
     EXPECT_TRUE(rig.notifier.calls.empty());
+}
+
+TEST(PlayerWithoutPort, PausesOutsideTheBoxRangeAreHeldToIt) {
+    CoreRig rig;
+    rig.setChannel(0, 0, 1500, 0, 0, -1);      // would otherwise wait 49 days
+    rig.setChannel(0, 1, 1500, 0, 0, 100000);  // held to 65535
+    rig.useFrame(0);
+    const uint32_t start = rig.ticks.GetTickCount();
+
+    rig.core.RunClick();
+
+    EXPECT_EQ(rig.ticks.GetTickCount() - start, 65535u);
+    EXPECT_EQ(rig.view.statusText, kComplete);
 }
 
 }  // namespace

@@ -70,6 +70,23 @@ ModelSlider::ModelSlider(SliderModel& model, Qt::Orientation orientation, QWidge
     model.onRender = [this] { render(); };
 }
 
+void ModelSlider::keyReleaseEvent(QKeyEvent* event) {
+    QSlider::keyReleaseEvent(event);
+    switch (event->key()) {
+    case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_Left: case Qt::Key_Right:
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End:
+        if (!event->isAutoRepeat() && model_) model_->userMove(sliderPosition());
+        break;
+    default:
+        break;
+    }
+}
+
+void ModelSlider::mouseReleaseEvent(QMouseEvent* event) {
+    QSlider::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && model_) model_->userMove(sliderPosition());
+}
+
 void ModelSlider::render() {
     if (!model_) return;
     const QSignalBlocker block(this);

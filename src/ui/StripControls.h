@@ -28,6 +28,12 @@ public:
     void detach();  // stops feeding the model (the window is closing)
     QRect handleRect() const;  // where the thumb is drawn
 
+protected:
+    // Releasing the key or the mouse closes a movement, which is one more
+    // notification of its own.
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
 private:
     void render();
     SliderModel* model_;

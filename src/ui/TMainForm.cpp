@@ -87,7 +87,8 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
     buildStrips();
 
     // The file dialogs live as long as the window and remember the last name.
-    const QString filter = QStringLiteral("Sequence files (*.KDX *.kdx)");
+    // The filter takes the extension in any letter case.
+    const QString filter = QStringLiteral("Sequence files (*.[Kk][Dd][Xx])");
     OpenDialog1 = new QFileDialog(this, QStringLiteral("Open"), QString(), filter);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);

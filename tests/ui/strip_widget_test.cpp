@@ -155,14 +155,17 @@ void StripWidgetTest::offsetTextResetsTheOffset() {
     QCOMPARE(w.core().strip(3).OffsetTrack.position(), 2);
     QTest::mouseClick(w.strip(3).StaticTextOff, Qt::LeftButton);
     QCOMPARE(w.strip(3).OffsetTrack->value(), 0);
-    QVERIFY(waitForPositions(s, 3));
+    // Each key is a step and, on its release, the end of the movement.
+    QVERIFY(waitForPositions(s, 5));
     QCOMPARE(positions(s)[0].pulse, 750);  // (1500 + 1) / 2
-    QCOMPARE(positions(s)[1].pulse, 751);
-    QCOMPARE(positions(s)[2].pulse, 750);
+    QCOMPARE(positions(s)[1].pulse, 750);
+    QCOMPARE(positions(s)[2].pulse, 751);
+    QCOMPARE(positions(s)[3].pulse, 751);
+    QCOMPARE(positions(s)[4].pulse, 750);
     // At 0 already: nothing more is sent, but the channel is marked.
     w.core().sequence.channel(0, 3).changed = 0;
     QTest::mouseClick(w.strip(3).StaticTextOff, Qt::LeftButton);
-    QCOMPARE(positionsAfterSettling(s), size_t(3));
+    QCOMPARE(positionsAfterSettling(s), size_t(5));
     QCOMPARE(w.core().sequence.channel(0, 3).changed, uint8_t(1));
 }
 
@@ -201,19 +204,20 @@ void StripWidgetTest::sliderTopMeansHighestPosition() {
     QCOMPARE(w.strip(5).PositionEdit->edit()->text(), QString("502"));
 }
 
-void StripWidgetTest::everySliderKeyIsOneCommand() {
+void StripWidgetTest::everySliderNotificationIsOneCommand() {
     Window w;
     sim::ControllerSimulator s;
     openSimPort(w, s);
     ModelSlider* track = w.strip(7).Track;
+    // A key press moves the slider; its release closes the movement: two
+    // notifications, two commands, even where the position stays.
     QTest::keyClick(track, Qt::Key_Home);
     QTest::keyClick(track, Qt::Key_Home);  // at the end already: still notified
     QTest::keyClick(track, Qt::Key_PageDown);
-    QVERIFY(waitForPositions(s, 3));
-    QCOMPARE(positionsAfterSettling(s), size_t(3));
-    QCOMPARE(positions(s)[0].pulse, 1250);
-    QCOMPARE(positions(s)[1].pulse, 1250);
-    QCOMPARE(positions(s)[2].pulse, 1249);
+    QVERIFY(waitForPositions(s, 6));
+    QCOMPARE(positionsAfterSettling(s), size_t(6));
+    const int expected[] = {1250, 1250, 1250, 1250, 1249, 1249};
+    for (int i = 0; i < 6; ++i) QCOMPARE(positions(s)[i].pulse, expected[i]);
 }
 
 void StripWidgetTest::virtualKeyNumbers() {

@@ -17,6 +17,6 @@ private slots:
     void offsetTextResetsTheOffset();
     void upDownButtonsRepeatWhileHeld();
     void sliderTopMeansHighestPosition();
-    void everySliderKeyIsOneCommand();
+    void everySliderNotificationIsOneCommand();
     void virtualKeyNumbers();
 };

@@ -110,6 +110,7 @@ private:
     void markFrameUsed();
     void attachHandlers(TChannel& strip);
     void showJumpLabel(int32_t jumpTo, bool emptyWhenNone);
+    void showChannel(int frame, int channel);
 
     MainWindowView& view_;
     TickSource& ticks_;

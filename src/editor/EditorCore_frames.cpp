@@ -32,17 +32,23 @@ void EditorCore::showJumpLabel(int32_t jumpTo, bool emptyWhenNone) {
     view_.setJumpLabel(jumpTo == -1 && emptyWhenNone ? std::string() : std::to_string(jumpTo));
 }
 
+// Loads one channel of a frame into its strip through the ordinary setters
+// (position, rate, offset, pause), then takes the mark.
+void EditorCore::showChannel(int f, int i) {
+    TChannel& s = strip(i);
+    s.PositionEdit.setValue(sequence.channel(f, i).position);
+    s.RateEdit.setValue(sequence.channel(f, i).rate);
+    s.OffsetTrack.setPosition(sequence.channel(f, i).offset);
+    s.PauseEdit.setValue(sequence.channel(f, i).pause);
+    // Read after the four sets, so it holds the marks they just made.
+    s.changedMark = sequence.channel(f, i).changed != 0;
+}
+
 void EditorCore::UpdateDisplay() {
     for (int i = 0; i < kChannelCount; ++i) {
         if (!Sequence::validFrame(state.currentFrame)) return;
         const int f = state.currentFrame;
-        TChannel& s = strip(i);
-        s.PositionEdit.setValue(sequence.channel(f, i).position);
-        s.RateEdit.setValue(sequence.channel(f, i).rate);
-        s.OffsetTrack.setPosition(sequence.channel(f, i).offset);
-        s.PauseEdit.setValue(sequence.channel(f, i).pause);
-        // Read after the four sets, so it holds the marks they just made.
-        s.changedMark = sequence.channel(f, i).changed != 0;
+        showChannel(f, i);
         showJumpLabel(sequence.frame(f).jumpTo, true);
     }
 }
@@ -53,12 +59,8 @@ void EditorCore::IndexChange() {
         // The frame is read anew at every channel: while playing, a jump
         // taken after one channel makes the next ones come from its target.
         const int f = state.currentFrame;
+        showChannel(f, i);
         TChannel& s = strip(i);
-        s.PositionEdit.setValue(sequence.channel(f, i).position);
-        s.RateEdit.setValue(sequence.channel(f, i).rate);
-        s.OffsetTrack.setPosition(sequence.channel(f, i).offset);
-        s.PauseEdit.setValue(sequence.channel(f, i).pause);
-        s.changedMark = sequence.channel(f, i).changed != 0;
         const int32_t jumpTo = sequence.frame(f).jumpTo;
         showJumpLabel(jumpTo, false);
         if (s.changedMark && !state.playing) UpdateChannel(i);

@@ -1,5 +1,9 @@
 #include "ui/Pictures.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -34,4 +38,12 @@ QIcon windowIcon() {
     for (int s : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(svgPixmap(QStringLiteral(":/kdx/kdx-interface.svg"), QSize(s, s)));
     return icon;
+}
+
+void centreOnScreen(QWidget& window) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
 }

@@ -14,5 +14,9 @@ QPixmap svgPixmap(const QString& path, QSize size, qreal devicePixelRatio = 1.0)
 QIcon svgIcon(const QString& path, QSize size);
 QIcon windowIcon();
 
+class QWidget;
+// Centres a top-level window on the primary screen (once, when first shown).
+void centreOnScreen(QWidget& window);
+
 // The application's title: captions of the message boxes.
 inline const QString kApplicationTitle = QStringLiteral("KDX Interface");

@@ -45,11 +45,7 @@ void TAboutForm::AboutOKClick() { hide(); }
 void TAboutForm::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(*this);
     }
     QDialog::showEvent(event);
 }

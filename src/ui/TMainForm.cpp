@@ -124,37 +124,35 @@ TMainForm::~TMainForm() {
 void TMainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    auto guard = [this](void (EditorCore::*handler)()) {
-        return [this, handler] {
+    // A menu item named like the window's control, running a core handler
+    // until the window has closed.
+    auto item = [this](QMenu* menu, const char* caption, const char* name,
+                       void (EditorCore::*handler)()) {
+        QAction* action = menu->addAction(QString::fromLatin1(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, [this, handler] {
             if (!closed_) (core_.get()->*handler)();
-        };
+        });
+        return action;
+    };
+    auto menu = [bar](const char* caption, const char* name) {
+        QMenu* m = bar->addMenu(QString::fromLatin1(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
     };
 
-    QMenu* file = bar->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
+    QMenu* file = menu("File", "File1");
     SelCommPort = file->addMenu(QStringLiteral("Select Comm Port"));
     SelCommPort->setObjectName(QStringLiteral("SelCommPort"));
-    GetVer = file->addAction(QStringLiteral("Get KDX Version"));
-    GetVer->setObjectName(QStringLiteral("GetVer"));
-    connect(GetVer, &QAction::triggered, this, guard(&EditorCore::ReadClick));
-    Exit = file->addAction(QStringLiteral("Exit"));
-    Exit->setObjectName(QStringLiteral("Exit"));
-    connect(Exit, &QAction::triggered, this, guard(&EditorCore::QuitClick));
+    GetVer = item(file, "Get KDX Version", "GetVer", &EditorCore::ReadClick);
+    Exit = item(file, "Exit", "Exit", &EditorCore::QuitClick);
 
-    QMenu* sequence = bar->addMenu(QStringLiteral("Sequence"));
-    sequence->setObjectName(QStringLiteral("Sequence1"));
-    Open1 = sequence->addAction(QStringLiteral("Open"));
-    Open1->setObjectName(QStringLiteral("Open1"));
-    connect(Open1, &QAction::triggered, this, guard(&EditorCore::Open1Click));
-    Save1 = sequence->addAction(QStringLiteral("Save"));
-    Save1->setObjectName(QStringLiteral("Save1"));
-    connect(Save1, &QAction::triggered, this, guard(&EditorCore::Save1Click));
-    Download = sequence->addAction(QStringLiteral("Download"));
-    Download->setObjectName(QStringLiteral("Download"));
-    connect(Download, &QAction::triggered, this, guard(&EditorCore::DownloadClick));
+    QMenu* sequence = menu("Sequence", "Sequence1");
+    Open1 = item(sequence, "Open", "Open1", &EditorCore::Open1Click);
+    Save1 = item(sequence, "Save", "Save1", &EditorCore::Save1Click);
+    Download = item(sequence, "Download", "Download", &EditorCore::DownloadClick);
 
-    QMenu* help = bar->addMenu(QStringLiteral("Help"));
-    help->setObjectName(QStringLiteral("Help1"));
+    QMenu* help = menu("Help", "Help1");
     Readme1 = help->addAction(QStringLiteral("Readme"));
     Readme1->setObjectName(QStringLiteral("Readme1"));
     connect(Readme1, &QAction::triggered, this, &TMainForm::Readme1Click);

@@ -57,5 +57,4 @@ void EditorCore::FormClose() {
     state.currentFrame = kFrameCount;
     state.playing = false;
     serialPort.Close();
-    closed_ = true;
 }

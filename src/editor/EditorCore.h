@@ -115,5 +115,4 @@ private:
     MainWindowView& view_;
     TickSource& ticks_;
     PortLister ports_;
-    bool closed_ = false;  // FormClose ran: the port is gone
 };

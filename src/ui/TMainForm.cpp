@@ -54,6 +54,23 @@ QFrame* raisedPanel(QWidget* parent, const char* name, QRect geometry, int lineW
     return panel;
 }
 
+// A label of a raised panel: the panel font, a hint, optionally blue.
+template <typename Label = QLabel>
+Label* panelLabel(QWidget* panel, const char* name, const QString& text, QRect geometry,
+                  const QString& hint, bool blue) {
+    auto* label = new Label(text, panel);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(windowFont(14, true));
+    label->setGeometry(geometry);
+    label->setToolTip(hint);
+    if (blue) {
+        QPalette p;
+        p.setColor(QPalette::WindowText, QColor(0, 0, 255));
+        label->setPalette(p);
+    }
+    return label;
+}
+
 // Texts from the controller and the system are bytes; a NUL ends what an
 // edit field can show.
 QString statusText(const std::string& text) {
@@ -124,15 +141,12 @@ TMainForm::~TMainForm() {
 void TMainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    // A menu item named like the window's control, running a core handler
-    // until the window has closed.
+    // A menu item named like the window's control, running a core handler.
     auto item = [this](QMenu* menu, const char* caption, const char* name,
                        void (EditorCore::*handler)()) {
         QAction* action = menu->addAction(QString::fromLatin1(caption));
         action->setObjectName(QString::fromLatin1(name));
-        connect(action, &QAction::triggered, this, [this, handler] {
-            if (!closed_) (core_.get()->*handler)();
-        });
+        connect(action, &QAction::triggered, this, coreHandler(handler));
         return action;
     };
     auto menu = [bar](const char* caption, const char* name) {
@@ -175,12 +189,14 @@ QToolButton* TMainForm::pictureButton(QWidget* parent, const char* name, const c
     return b;
 }
 
-void TMainForm::buildLeftColumn(QWidget* client) {
-    auto guard = [this](void (EditorCore::*handler)()) {
-        return [this, handler] {
-            if (!closed_) (core_.get()->*handler)();
-        };
+std::function<void()> TMainForm::coreHandler(void (EditorCore::*handler)()) {
+    return [this, handler] {
+        if (!closed_) (core_.get()->*handler)();
     };
+}
+
+void TMainForm::buildLeftColumn(QWidget* client) {
+    auto guard = [this](void (EditorCore::*handler)()) { return coreHandler(handler); };
 
     QFrame* panel3 = raisedPanel(client, "Panel3", QRect(12, 23, 110, 178), 2);
     auto* image1 = new QLabel(panel3);
@@ -199,22 +215,10 @@ void TMainForm::buildLeftColumn(QWidget* client) {
     Msg->setReadOnly(true);
     Msg->setGeometry(12, 318, 112, 21);
 
-    const QFont panelFont = windowFont(14, true);
-    QPalette blue;
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-
     QFrame* panel1 = raisedPanel(client, "Panel1", QRect(12, 348, 112, 33), 1);
-    auto* frameText = new QLabel(QStringLiteral("Frame:"), panel1);
-    frameText->setObjectName(QStringLiteral("FrameText"));
-    frameText->setFont(panelFont);
-    frameText->setGeometry(8, 5, 76, 22);
-    frameText->setToolTip(QStringLiteral("Current Frame"));
-    Label1 = new QLabel(QStringLiteral("0"), panel1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(panelFont);
-    Label1->setPalette(blue);
-    Label1->setGeometry(86, 5, 25, 22);
-    Label1->setToolTip(QStringLiteral("Current Frame"));
+    const QString frameHint = QStringLiteral("Current Frame");
+    panelLabel(panel1, "FrameText", QStringLiteral("Frame:"), QRect(8, 5, 76, 22), frameHint, false);
+    Label1 = panelLabel(panel1, "Label1", QStringLiteral("0"), QRect(86, 5, 25, 22), frameHint, true);
 
     const QSize icon(16, 16);
     PlayButton = pictureButton(client, "PlayButton", "play", QStringLiteral("Play Sequence"),
@@ -254,17 +258,10 @@ void TMainForm::buildLeftColumn(QWidget* client) {
     connect(DelButton, &QToolButton::clicked, this, guard(&EditorCore::DelFrameClick));
 
     QFrame* panel2 = raisedPanel(client, "Panel2", QRect(12, 448, 112, 33), 1);
-    auto* jumpText = new QLabel(QStringLiteral("Go to:"), panel2);
-    jumpText->setObjectName(QStringLiteral("JumpText"));
-    jumpText->setFont(panelFont);
-    jumpText->setGeometry(8, 7, 56, 20);
-    jumpText->setToolTip(QStringLiteral("Jump to Frame"));
-    Label2 = new DoubleClickLabel(QStringLiteral("-1"), panel2);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setFont(panelFont);
-    Label2->setPalette(blue);
-    Label2->setGeometry(64, 7, 30, 20);
-    Label2->setToolTip(QStringLiteral("Jump to Frame"));
+    const QString jumpHint = QStringLiteral("Jump to Frame");
+    panelLabel(panel2, "JumpText", QStringLiteral("Go to:"), QRect(8, 7, 56, 20), jumpHint, false);
+    Label2 = panelLabel<DoubleClickLabel>(panel2, "Label2", QStringLiteral("-1"),
+                                          QRect(64, 7, 30, 20), jumpHint, true);
     Label2->onDoubleClick = guard(&EditorCore::Label2DblClick);
     IncButton = pictureButton(panel2, "IncButton", "inc", QString(), QRect(94, 2, 14, 14), QSize(8, 8));
     DecButton = pictureButton(panel2, "DecButton", "dec", QString(), QRect(94, 16, 14, 14), QSize(8, 8));

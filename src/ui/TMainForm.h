@@ -101,6 +101,9 @@ private:
     QToolButton* pictureButton(QWidget* parent, const char* name, const char* picture,
                                const QString& hint, QRect geometry, QSize iconSize);
     std::optional<std::string> runFileDialog(QFileDialog* dialog);
+    // A core handler for a button or menu item; it does nothing once the
+    // window has closed.
+    std::function<void()> coreHandler(void (EditorCore::*handler)());
     void detachStrips();
 
     std::unique_ptr<EditorCore> core_;

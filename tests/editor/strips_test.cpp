@@ -3,99 +3,35 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "FakeTicks.h"
-#include "FakeView.h"
-#include "RecordingNotifier.h"
-#include "editor/EditorCore.h"
-#include "link/Commands.h"
-#include "sim/ControllerSimulator.h"
+#include "CoreFixture.h"
 
 namespace {
 
-struct Sent {
-    int channel, rate, pulse;
-    friend bool operator==(const Sent&, const Sent&) = default;
-};
-std::ostream& operator<<(std::ostream& os, const Sent& s) {
-    return os << "{ch " << s.channel << " rate " << s.rate << " pulse " << s.pulse << "}";
-}
-
-class StripTest : public ::testing::Test {
+class StripTest : public CoreFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(simulator.start()) << simulator.error();
-        core = std::make_unique<EditorCore>(view, notifier, ticks,
-                                            [] { return std::vector<std::string>{}; });
-        core->FormCreate();
-        ASSERT_TRUE(core->serialPort.Open(simulator.portName(), "2400", "None", "8", true));
-        core->state.portStatus = 0;
-    }
-    void TearDown() override { core->FormClose(); }
-
-    // The position commands that reached the controller since the last call.
-    // A sentinel command closes the window, so "nothing sent" is observable.
-    std::vector<Sent> sent() {
-        sendPositionCommand(core->serialPort, kSentinel.channel, kSentinel.rate,
-                            kSentinel.pulse * 2, 0);
-        auto isSentinel = [](const sim::Event& e) {
-            return e.kind == sim::Event::Kind::Position && e.position.channel == kSentinel.channel &&
-                   e.position.rate == kSentinel.rate && e.position.pulse == kSentinel.pulse;
-        };
-        const size_t from = consumed;
-        EXPECT_TRUE(simulator.waitFor(
-            [&](const std::vector<sim::Event>& ev) {
-                for (size_t i = from; i < ev.size(); ++i)
-                    if (isSentinel(ev[i])) return true;
-                return false;
-            },
-            std::chrono::seconds(5)));
-        std::vector<Sent> out;
-        auto ev = simulator.events();
-        for (size_t i = from; i < ev.size(); ++i) {
-            if (isSentinel(ev[i])) {
-                consumed = i + 1;
-                break;
-            }
-            if (ev[i].kind == sim::Event::Kind::Position)
-                out.push_back({ev[i].position.channel, ev[i].position.rate, ev[i].position.pulse});
-        }
-        return out;
-    }
-
     // Types a text into a position box as a user does: each character's key
     // goes to the key handler first, then the character reaches the box.
-    void typeInto(int channel, const std::string& text, bool keypad = false) {
-        NumberBoxModel& box = core->strip(channel).PositionEdit;
+    void typeInto(int channel, const std::string& text) {
+        NumberBoxModel& box = core.strip(channel).PositionEdit;
         for (char ch : text) {
-            const int key = keypad ? vk::Numpad0 + (ch - '0') : static_cast<int>(ch);
-            box.pressKey(key);
+            box.pressKey(static_cast<int>(ch));  // "0".."9" are keys 48..57
             box.typeCharacter(static_cast<char32_t>(ch));
         }
     }
     // Clears a position box with Backspace, as a user would before typing.
     void clearBox(int channel) {
-        NumberBoxModel& box = core->strip(channel).PositionEdit;
+        NumberBoxModel& box = core.strip(channel).PositionEdit;
         box.pressKey(vk::Back);
         box.setText("");
     }
 
-    const ChannelSetting& stored(int channel) { return core->sequence.channel(0, channel); }
-    const Frame& frame0() { return core->sequence.frame(0); }
-
-    static constexpr Sent kSentinel{31, 63, 1111};
-    FakeView view;
-    RecordingNotifier notifier;
-    FakeTicks ticks;
-    sim::ControllerSimulator simulator;
-    std::unique_ptr<EditorCore> core;
-    size_t consumed = 0;
+    const ChannelSetting& stored(int channel) { return core.sequence.channel(0, channel); }
+    const Frame& frame0() { return core.sequence.frame(0); }
 };
 
 TEST_F(StripTest, StripsStartWithTheDefaultsAndTheirCaptions) {
     for (int i = 0; i < kChannelCount; ++i) {
-        TChannel& s = core->strip(i);
+        TChannel& s = core.strip(i);
         EXPECT_EQ(s.GroupBox, "Ch " + std::to_string(i));
         EXPECT_EQ(s.Track.position(), 1500);
         EXPECT_EQ(s.PositionEdit.text(), "1500");
@@ -112,116 +48,116 @@ TEST_F(StripTest, StripsStartWithTheDefaultsAndTheirCaptions) {
 }
 
 TEST_F(StripTest, EverySliderNotificationSendsOneLiveCommand) {
-    TChannel& s = core->strip(5);
+    TChannel& s = core.strip(5);
     s.RateEdit.setValue(7);  // rate edits send nothing by themselves
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(takeSent().empty());
     s.Track.userMove(1200);  // slider 1200 is position 1800
     s.Track.userMove(1200);  // end of the movement: same position, sent again
     EXPECT_EQ(s.PositionEdit.text(), "1800");
-    EXPECT_EQ(sent(), (std::vector<Sent>{{5, 7, 900}, {5, 7, 900}}));
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{5, 7, 900}, {5, 7, 900}}));
     EXPECT_EQ(stored(5).changed, 1);
     EXPECT_EQ(frame0().frameUsed, 1);
     EXPECT_EQ(stored(5).position, 1500) << "edits stay in the strip until stored";
 }
 
 TEST_F(StripTest, SliderEndsShowTheInvertedPositions) {
-    TChannel& s = core->strip(0);
+    TChannel& s = core.strip(0);
     s.Track.userMove(500);  // top end
     EXPECT_EQ(s.PositionEdit.text(), "2500");
     s.Track.userMove(2500);  // bottom end
     EXPECT_EQ(s.PositionEdit.text(), "500");
-    EXPECT_EQ(sent(), (std::vector<Sent>{{0, 0, 1250}, {0, 0, 250}}));
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{0, 0, 1250}, {0, 0, 250}}));
 }
 
 TEST_F(StripTest, SteppingTheBoxMovesTheSliderAndSendsOnce) {
-    TChannel& s = core->strip(2);
+    TChannel& s = core.strip(2);
     s.PositionEdit.pressKey(vk::Up);
     EXPECT_EQ(s.PositionEdit.text(), "1502");
     EXPECT_EQ(s.Track.position(), 1498);
     s.PositionEdit.stepDown();  // the down button
     s.PositionEdit.stepDown();
     EXPECT_EQ(s.Track.position(), 1502);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{2, 0, 751}, {2, 0, 750}, {2, 0, 749}}));
-    EXPECT_FALSE(core->state.typingPosition);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{2, 0, 751}, {2, 0, 750}, {2, 0, 749}}));
+    EXPECT_FALSE(core.state.typingPosition);
 }
 
 TEST_F(StripTest, TypingThenEnterSendsTheTypedValueOnce) {
     clearBox(4);
     typeInto(4, "1800");
-    EXPECT_TRUE(core->state.typingPosition);
-    EXPECT_TRUE(sent().empty()) << "nothing is sent while typing";
-    NumberBoxModel& box = core->strip(4).PositionEdit;
+    EXPECT_TRUE(core.state.typingPosition);
+    EXPECT_TRUE(takeSent().empty()) << "nothing is sent while typing";
+    NumberBoxModel& box = core.strip(4).PositionEdit;
     EXPECT_EQ(box.pressKey(vk::Return), 0) << "Enter ends typing and is consumed";
     EXPECT_FALSE(box.typeCharacter(U'\r')) << "the Enter character itself is refused";
-    EXPECT_FALSE(core->state.typingPosition);
-    EXPECT_EQ(core->strip(4).Track.position(), 1200);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{4, 0, 900}}));
+    EXPECT_FALSE(core.state.typingPosition);
+    EXPECT_EQ(core.strip(4).Track.position(), 1200);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{4, 0, 900}}));
     EXPECT_EQ(stored(4).changed, 1);
 }
 
 TEST_F(StripTest, UpWhileTypingStepsThenSyncs) {
     clearBox(1);
     typeInto(1, "1800");
-    core->strip(1).PositionEdit.pressKey(vk::Up);
-    EXPECT_EQ(core->strip(1).PositionEdit.text(), "1802");
-    EXPECT_EQ(core->strip(1).Track.position(), 1198);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0, 901}}));
+    core.strip(1).PositionEdit.pressKey(vk::Up);
+    EXPECT_EQ(core.strip(1).PositionEdit.text(), "1802");
+    EXPECT_EQ(core.strip(1).Track.position(), 1198);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{1, 0, 901}}));
 
     // A typed value below the range: the step clamps like a program set, and
     // the sync sends the clamped position.
     clearBox(1);
     typeInto(1, "180");
-    core->strip(1).PositionEdit.pressKey(vk::Up);
-    EXPECT_EQ(core->strip(1).PositionEdit.text(), "500");
-    EXPECT_EQ(core->strip(1).Track.position(), 2500);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0, 250}}));
+    core.strip(1).PositionEdit.pressKey(vk::Up);
+    EXPECT_EQ(core.strip(1).PositionEdit.text(), "500");
+    EXPECT_EQ(core.strip(1).Track.position(), 2500);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{1, 0, 250}}));
 }
 
 TEST_F(StripTest, OutOfRangeTextWithTheSliderAtItsEndWaitsForTheFocusToLeave) {
-    TChannel& s = core->strip(6);
-    core->StaticTextMaxClick(6);
-    (void)sent();
+    TChannel& s = core.strip(6);
+    core.StaticTextMaxClick(6);
+    (void)takeSent();
     ASSERT_EQ(s.Track.position(), 500);
     clearBox(6);
     typeInto(6, "3000");
     s.PositionEdit.pressKey(vk::Return);
     EXPECT_EQ(s.PositionEdit.text(), "3000");
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(takeSent().empty());
     s.PositionEdit.focusLost();
     EXPECT_EQ(s.PositionEdit.text(), "2500");
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(takeSent().empty());
 }
 
 TEST_F(StripTest, OutOfRangeTextMovesTheSliderWhichRewritesTheBox) {
-    TChannel& s = core->strip(6);
+    TChannel& s = core.strip(6);
     clearBox(6);
     typeInto(6, "100");
     s.PositionEdit.pressKey(vk::Return);
     EXPECT_EQ(s.PositionEdit.text(), "500");
     EXPECT_EQ(s.Track.position(), 2500);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{6, 0, 250}}));
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{6, 0, 250}}));
 }
 
 TEST_F(StripTest, AnEmptiedBoxReadsAsTheMinimum) {
-    TChannel& s = core->strip(7);
-    core->StaticTextMinClick(7);
-    (void)sent();
+    TChannel& s = core.strip(7);
+    core.StaticTextMinClick(7);
+    (void)takeSent();
     clearBox(7);
     s.PositionEdit.pressKey(vk::Return);
     EXPECT_EQ(s.PositionEdit.text(), "");
     EXPECT_EQ(s.PositionEdit.value(), 500);
     s.PositionEdit.focusLost();
     EXPECT_EQ(s.PositionEdit.text(), "");
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(takeSent().empty());
 }
 
 TEST_F(StripTest, FocusLeavingWhileTypingSyncsAndSends) {
     clearBox(8);
     typeInto(8, "1800");
-    core->strip(8).PositionEdit.focusLost();  // Tab, or a click on another control
-    EXPECT_FALSE(core->state.typingPosition);
-    EXPECT_EQ(core->strip(8).Track.position(), 1200);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{8, 0, 900}}));
+    core.strip(8).PositionEdit.focusLost();  // Tab, or a click on another control
+    EXPECT_FALSE(core.state.typingPosition);
+    EXPECT_EQ(core.strip(8).Track.position(), 1200);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{8, 0, 900}}));
 }
 
 class KeysOutsideBothSets : public StripTest, public ::testing::WithParamInterface<int> {};
@@ -229,13 +165,13 @@ class KeysOutsideBothSets : public StripTest, public ::testing::WithParamInterfa
 TEST_P(KeysOutsideBothSets, EndTypingWithoutASync) {
     clearBox(9);
     typeInto(9, "1800");
-    core->strip(9).PositionEdit.pressKey(GetParam());
-    EXPECT_FALSE(core->state.typingPosition);
-    core->strip(9).PositionEdit.focusLost();
-    EXPECT_EQ(core->strip(9).PositionEdit.text(), "1800");
-    EXPECT_EQ(core->strip(9).Track.position(), 1500) << "slider and servo keep the old position";
-    EXPECT_TRUE(sent().empty());
-    core->LoadFrame();
+    core.strip(9).PositionEdit.pressKey(GetParam());
+    EXPECT_FALSE(core.state.typingPosition);
+    core.strip(9).PositionEdit.focusLost();
+    EXPECT_EQ(core.strip(9).PositionEdit.text(), "1800");
+    EXPECT_EQ(core.strip(9).Track.position(), 1500) << "slider and servo keep the old position";
+    EXPECT_TRUE(takeSent().empty());
+    core.LoadFrame();
     EXPECT_EQ(stored(9).position, 1800) << "storing the frame takes the box's text";
 }
 
@@ -243,82 +179,82 @@ INSTANTIATE_TEST_SUITE_P(HomeEndEscapeShift, KeysOutsideBothSets,
                          ::testing::Values(vk::Home, vk::End, vk::Escape, vk::Shift));
 
 TEST_F(StripTest, KeypadDigitsSyncAtOnce) {
-    TChannel& s = core->strip(10);
+    TChannel& s = core.strip(10);
     s.PositionEdit.pressKey(vk::Numpad0 + 1);
     s.PositionEdit.setText("1");  // the text was selected and replaced
-    EXPECT_FALSE(core->state.typingPosition);
+    EXPECT_FALSE(core.state.typingPosition);
     EXPECT_EQ(s.PositionEdit.text(), "500") << "a lone 1 is rewritten through the slider";
     EXPECT_EQ(s.Track.position(), 2500);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{10, 0, 250}}));
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{10, 0, 250}}));
 }
 
 TEST_F(StripTest, AKeyThatChangesNothingMarksTheFrameOnly) {
-    core->strip(11).PositionEdit.pressKey(vk::Left);
+    core.strip(11).PositionEdit.pressKey(vk::Left);
     EXPECT_EQ(frame0().frameUsed, 1);
     EXPECT_EQ(stored(11).changed, 0);
-    EXPECT_TRUE(core->state.typingPosition) << "Left is an editing key";
-    core->strip(11).PositionEdit.pressKey(vk::Shift);
-    EXPECT_FALSE(core->state.typingPosition);
+    EXPECT_TRUE(core.state.typingPosition) << "Left is an editing key";
+    core.strip(11).PositionEdit.pressKey(vk::Shift);
+    EXPECT_FALSE(core.state.typingPosition);
     EXPECT_EQ(stored(11).changed, 0);
-    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(takeSent().empty());
 }
 
 TEST_F(StripTest, OffsetTextAtZeroMarksButSendsNothing) {
-    core->StaticTextOffClick(12);
-    EXPECT_TRUE(sent().empty());
+    core.StaticTextOffClick(12);
+    EXPECT_TRUE(takeSent().empty());
     EXPECT_EQ(stored(12).changed, 1);
     EXPECT_EQ(frame0().frameUsed, 1);
 
-    core->strip(12).OffsetTrack.userMove(40);
-    core->StaticTextOffClick(12);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{12, 0, 770}, {12, 0, 750}}));
+    core.strip(12).OffsetTrack.userMove(40);
+    core.StaticTextOffClick(12);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{12, 0, 770}, {12, 0, 750}}));
 }
 
 TEST_F(StripTest, PositionTextsMoveBoxAndSliderWithOneSend) {
-    TChannel& s = core->strip(13);
-    core->StaticTextMaxClick(13);
+    TChannel& s = core.strip(13);
+    core.StaticTextMaxClick(13);
     EXPECT_EQ(s.PositionEdit.text(), "2500");
     EXPECT_EQ(s.Track.position(), 500);
-    core->StaticTextCtrClick(13);
+    core.StaticTextCtrClick(13);
     EXPECT_EQ(s.Track.position(), 1500);
-    core->StaticTextMinClick(13);
+    core.StaticTextMinClick(13);
     EXPECT_EQ(s.PositionEdit.text(), "500");
-    core->StaticTextMinClick(13);  // already there: nothing moves
-    EXPECT_EQ(sent(), (std::vector<Sent>{{13, 0, 1250}, {13, 0, 750}, {13, 0, 250}}));
+    core.StaticTextMinClick(13);  // already there: nothing moves
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{13, 0, 1250}, {13, 0, 750}, {13, 0, 250}}));
 }
 
 TEST_F(StripTest, CentreTextWhileTypingMovesTheSliderThroughItsOwnStep) {
-    TChannel& s = core->strip(14);
+    TChannel& s = core.strip(14);
     clearBox(14);
     typeInto(14, "1800");
-    core->StaticTextCtrClick(14);
-    EXPECT_TRUE(core->state.typingPosition) << "a click on a text does not take the focus";
+    core.StaticTextCtrClick(14);
+    EXPECT_TRUE(core.state.typingPosition) << "a click on a text does not take the focus";
     EXPECT_EQ(s.PositionEdit.text(), "1500");
     EXPECT_EQ(s.Track.position(), 1500);
-    EXPECT_TRUE(sent().empty()) << "the slider stood at 1500 already";
+    EXPECT_TRUE(takeSent().empty()) << "the slider stood at 1500 already";
 }
 
 TEST_F(StripTest, RateAndPauseSendNothingButMark) {
-    core->strip(15).RateEdit.setValue(9);
-    core->strip(16).PauseEdit.setText("250");
-    EXPECT_TRUE(sent().empty());
+    core.strip(15).RateEdit.setValue(9);
+    core.strip(16).PauseEdit.setText("250");
+    EXPECT_TRUE(takeSent().empty());
     EXPECT_EQ(stored(15).changed, 1);
     EXPECT_EQ(stored(16).changed, 1);
-    core->strip(15).Track.userMove(1000);
-    EXPECT_EQ(sent(), (std::vector<Sent>{{15, 9, 1000}}));
+    core.strip(15).Track.userMove(1000);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{15, 9, 1000}}));
 }
 
 TEST_F(StripTest, ShowingEqualValuesRunsNoHandler) {
-    core->StartFrameClick();
-    EXPECT_TRUE(sent().empty());
+    core.StartFrameClick();
+    EXPECT_TRUE(takeSent().empty());
     EXPECT_EQ(frame0().frameUsed, 0);
     for (int c = 0; c < kChannelCount; ++c) EXPECT_EQ(stored(c).changed, 0);
 }
 
 TEST_F(StripTest, OffsetIsAddedToTheLiveCommand) {
-    core->strip(20).OffsetTrack.userMove(-50);
-    core->strip(20).Track.userMove(2500);  // position 500
-    EXPECT_EQ(sent(), (std::vector<Sent>{{20, 0, 725}, {20, 0, 225}}));
+    core.strip(20).OffsetTrack.userMove(-50);
+    core.strip(20).Track.userMove(2500);  // position 500
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{20, 0, 725}, {20, 0, 225}}));
 }
 
 }  // namespace

@@ -75,8 +75,13 @@ public:
     bool WaitOutputDrained(uint32_t ms);
 
     Handle handle() const { return handle_; }
+    // True once a read, write or wait on the open handle failed because the
+    // device itself went away (POSIX: EIO, ENXIO, ENODEV, POLLHUP/POLLERR);
+    // false again after CreateFile or CloseHandle.
+    bool gone() const { return gone_; }
 
 private:
     Handle handle_ = kInvalidHandle;
+    bool gone_ = false;
     CommTimeouts timeouts_{};
 };

@@ -44,6 +44,11 @@ public:
     uint32_t lastError() const { return lastError_; }
     const uint8_t* buffer() const { return buffer_.get(); }
 
+    // The device of the open port went away (an adapter pulled): a read,
+    // write or wait failed with a device error. Operations go on failing
+    // quietly until the owner closes the port; false while closed.
+    bool deviceGone() const { return isOpen_ && device_.gone(); }
+
     // Longest accepted port name on this platform (6 on Windows, where it
     // guards "\\.\" + name; POSIX names such as ttyUSB0 are longer).
     static bool acceptablePortName(const std::string& name);

@@ -76,6 +76,9 @@ bool hungUp(int fd) {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// The errors a device that went away gives.
+bool deviceError(int e) { return e == EIO || e == ENXIO || e == ENODEV; }
+
 void sleepShort(int ms) {
     timespec ts{0, static_cast<long>(ms > 1 || ms < 0 ? 1 : ms) * 1000000L};
     nanosleep(&ts, nullptr);
@@ -114,6 +117,7 @@ SerialDevice::Handle SerialDevice::CreateFile(const std::string& portName, uint3
     }
     handle_ = fd;
     timeouts_ = {};
+    gone_ = false;
     return handle_;
 }
 
@@ -122,6 +126,7 @@ bool SerialDevice::CloseHandle() {
     ::ioctl(handle_, TIOCNXCL);
     bool ok = ::close(handle_) == 0;  // also releases the lock
     handle_ = kInvalidHandle;
+    gone_ = false;
     return ok;
 }
 
@@ -204,8 +209,14 @@ bool SerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        if (n == 0 && hungUp(handle_)) return false;  // end of file: the device is gone
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            gone_ = gone_ || deviceError(errno);
+            return false;
+        }
+        if (n == 0 && hungUp(handle_)) {  // end of file: the device is gone
+            gone_ = true;
+            return false;
+        }
         if (immediate) break;
         int wait = remainingMs(limited, deadline);
         if (interval && bytesRead > 0 &&
@@ -216,8 +227,10 @@ bool SerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
         int r = ::poll(&p, 1, wait);
         if (r < 0 && errno != EINTR) return false;
         if (r == 0 && interval && bytesRead > 0) break;
-        if (r > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        if (r > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            gone_ = true;
             return false;
+        }
     }
     return true;
 }
@@ -239,14 +252,20 @@ bool SerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWri
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            gone_ = gone_ || deviceError(errno);
+            return false;
+        }
         int wait = remainingMs(limited, deadline);
         if (wait == 0) break;  // time-out: success with fewer bytes, as WriteFile
         pollfd p{handle_, POLLOUT, 0};
         int r = ::poll(&p, 1, wait);
         if (r < 0 && errno != EINTR) return false;
         if (r == 0 && limited) break;  // no room within the time-out
-        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return false;
+        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            gone_ = true;
+            return false;
+        }
     }
     return true;
 }
@@ -257,6 +276,7 @@ bool SerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
     if (handle_ == kInvalidHandle) return false;
     if (hungUp(handle_)) {
         errors = kCeIoe;
+        gone_ = true;
         return false;
     }
     int in = 0, out = 0;
@@ -290,7 +310,10 @@ bool SerialDevice::WaitOutputDrained(uint32_t ms) {
     const uint64_t deadline = nowMs() + ms;
     for (;;) {
         int out = 0;
-        if (::ioctl(handle_, TIOCOUTQ, &out) != 0) return false;  // hung up
+        if (::ioctl(handle_, TIOCOUTQ, &out) != 0) {  // hung up
+            gone_ = gone_ || deviceError(errno);
+            return false;
+        }
         if (out <= 0) return true;
         int left = remainingMs(limited, deadline);
         if (left == 0) return false;

@@ -198,8 +198,10 @@ TEST_F(SerialIo, WriteTimeOutIsHonouredWhenTheLineStops) {
 TEST_F(SerialIo, VanishedDeviceFailsTheSends) {
     ASSERT_TRUE(port.SendByte('!', 150));
     ASSERT_TRUE(port.SendByte('S', 150));
+    EXPECT_FALSE(port.deviceGone());
     sim.vanish();
     EXPECT_FALSE(port.SendByte('C', 150));
+    EXPECT_TRUE(port.deviceGone());
     sendPositionCommand(port, 1, 0, 1500, 0);
     EXPECT_FALSE(port.SendString("!SCVER?"));
     // The first character failed its ten attempts; the rest waits its turn.
@@ -214,6 +216,7 @@ TEST_F(SerialIo, VanishedDeviceFailsTheSends) {
     EXPECT_TRUE(port.isOpen());  // still open until the owner closes it
     port.Close();
     EXPECT_FALSE(port.isOpen());
+    EXPECT_FALSE(port.deviceGone());
 }
 
 }  // namespace

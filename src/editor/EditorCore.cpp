@@ -31,10 +31,23 @@ void EditorCore::FormCreate() {
 
 void EditorCore::Delay(uint32_t ms) { ::Delay(ticks_, ms); }
 
-void EditorCore::ReadClick() { runVersionQuery(serialPort, state.portStatus, view_); }
+void EditorCore::ReadClick() {
+    runVersionQuery(serialPort, state.portStatus, view_);
+    handlePortLost();
+}
 
 void EditorCore::DownloadClick() {
     sendDownloadStream(serialPort, sequence, state.versionStamp);
+    handlePortLost();
+}
+
+bool EditorCore::handlePortLost() {
+    if (!serialPort.deviceGone()) return false;
+    lostPortName_ = serialPort.portName();
+    serialPort.Close();
+    state.portStatus = -1;
+    view_.ShowStatus("    Comm Port Lost", kYellow, true);
+    return true;
 }
 
 void EditorCore::QuitClick() {

@@ -103,6 +103,15 @@ public:
     // The window's busy wait (no window events handled).
     void Delay(uint32_t ms);
 
+    // Run after every operation that used the port: when its device went
+    // away (an adapter pulled), closes the port once, sets portStatus back to
+    // -1 so that choosing the port again works, and shows "    Comm Port Lost"
+    // on yellow at once. True when that happened in this call.
+    bool handlePortLost();
+    // The name of the port whose device went away last; empty until then and
+    // again after the next successful port selection.
+    const std::string& lostPortName() const { return lostPortName_; }
+
     MainWindowView& view() { return view_; }
 
 private:
@@ -115,4 +124,5 @@ private:
     MainWindowView& view_;
     TickSource& ticks_;
     PortLister ports_;
+    std::string lostPortName_;
 };

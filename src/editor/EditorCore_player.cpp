@@ -62,6 +62,7 @@ void EditorCore::PlayChannel(int channel) {
     if (!Sequence::validFrame(state.currentFrame)) return;
     const ChannelSetting s = sequence.channel(state.currentFrame, channel);
     sendPositionCommand(serialPort, channel, s.rate, s.position, s.offset);
+    handlePortLost();
     // A pause from a file may lie outside the box's range; a negative one
     // would otherwise wait for weeks.
     Delay(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)));

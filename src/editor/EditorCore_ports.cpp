@@ -30,6 +30,7 @@ void EditorCore::ComPortComboClick(const std::string& caption) {
     Delay(500);
     if (serialPort.Open(caption, "2400", "None", "8", true)) {
         ++state.portStatus;
+        lostPortName_.clear();
         view_.ShowStatus("  Comm Port Open", kLime, true);
     }
     // A failed open has beeped and shown its message; the status stays.

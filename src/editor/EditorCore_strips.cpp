@@ -30,6 +30,7 @@ void EditorCore::UpdateChannel(int channel) {
     TChannel& s = strip(channel);
     sendPositionCommand(serialPort, channel, s.RateEdit.value(), s.PositionEdit.value(),
                         s.OffsetTrack.position());
+    handlePortLost();
 }
 
 // The slider runs against the box: slider position p stands for 3000 - p.

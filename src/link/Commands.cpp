@@ -18,8 +18,11 @@ constexpr int kDownloadFrames = 64;  // frames 64..127 never go to the controlle
 
 std::array<uint8_t, 8> encodePositionCommand(int channel, int32_t rate, int32_t position,
                                              int32_t offset) {
-    // Units of 2 us; C++ division truncates toward zero as the controller expects.
-    const auto pulse = static_cast<uint16_t>((position + offset) / 2);
+    // Units of 2 us; C++ division truncates toward zero as the controller
+    // expects. Summed in 64 bits: a file may hold any 32-bit value, and only
+    // the low 16 bits of the pulse go on the wire.
+    const auto pulse =
+        static_cast<uint16_t>((static_cast<int64_t>(position) + static_cast<int64_t>(offset)) / 2);
     return {0x21,
             0x53,
             0x43,

@@ -121,6 +121,43 @@ TEST(KdxsimProgram, AnOutputNobodyReadsHoldsUpNeitherTheLineNorTheStop) {
     ::close(unread);
 }
 
+TEST(KdxsimProgram, LinesBeyondTheQueueAreDroppedAndCounted) {
+    Kdxsim sim({});
+    const std::string port = sim.firstLine();
+    const int unread = sim.releaseOutput();
+    Line line(port);
+    // 30 lines of 3 MB in all, far more than the queue and the pipe hold.
+    constexpr int kRounds = 15;
+    for (int i = 0; i < kRounds; ++i) {
+        ASSERT_TRUE(line.write(bigDownloadThenQuery()));
+        ASSERT_TRUE(line.readUntilEnding(kAnswered));
+    }
+    // Now the reader comes: every line is either there or counted.
+    std::string log;
+    size_t lines = 0, dropped = 0;
+    while (lines + dropped < 2u * kRounds) {
+        pollfd p{unread, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) <= 0) break;
+        char buf[65536];
+        const ssize_t n = ::read(unread, buf, sizeof buf);
+        if (n <= 0) break;
+        log.append(buf, static_cast<size_t>(n));
+        lines = dropped = 0;
+        const std::string droppedType = "\"type\":\"dropped\",\"lines\":";
+        for (size_t at = 0; (at = log.find("\"type\":", at)) != std::string::npos; ++at) {
+            if (log.compare(at, droppedType.size(), droppedType) == 0)
+                dropped += std::stoul(log.substr(at + droppedType.size()));
+            else if (log.find('\n', at) != std::string::npos)  // whole lines only
+                ++lines;
+        }
+    }
+    ::close(unread);
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(lines + dropped, 2u * kRounds);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.finish(kStopLimit).status, 0);
+}
+
 TEST(KdxsimProgram, ALogFifoIsWrittenOnceAReaderComes) {
     TempFolder dir;
     const std::string fifo = dir.file("log");

@@ -2,7 +2,7 @@
 // One run of a program as a user runs it: started with its arguments, its
 // standard output and error collected from pipes, its exit status reaped.
 // Standard input is /dev/null; SIGPIPE has its default action in the child,
-// as when started from a shell.
+// as when started from a shell. Any standard stream can be closed instead.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,8 +27,14 @@ struct Outcome {
     std::string out, err;
 };
 
+// Standard streams a program is started without.
+struct ClosedStreams {
+    bool input = false, error = false;
+};
+
 class ChildProcess {
 public:
+    using Closed = ClosedStreams;
     using Clock = std::chrono::steady_clock;
     static constexpr auto kLimit = std::chrono::seconds(60);  // only a hung program comes near this
 
@@ -39,7 +45,8 @@ public:
         BrokenPipe,  // a pipe whose reader has gone
     };
 
-    ChildProcess(const std::string& program, const std::vector<std::string>& args, Output output = Output::Pipe) {
+    ChildProcess(const std::string& program, const std::vector<std::string>& args, Output output = Output::Pipe,
+                 Closed closed = {}) {
         int outPipe[2] = {-1, -1}, errPipe[2];
         if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
             ADD_FAILURE() << "pipe: " << std::strerror(errno);
@@ -47,7 +54,10 @@ public:
         }
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        if (closed.input)
+            posix_spawn_file_actions_addclose(&fa, 0);
+        else
+            posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
         switch (output) {
         case Output::Pipe:
         case Output::BrokenPipe:
@@ -60,7 +70,10 @@ public:
             posix_spawn_file_actions_addopen(&fa, 1, "/dev/full", O_WRONLY, 0);
             break;
         }
-        posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
+        if (closed.error)
+            posix_spawn_file_actions_addclose(&fa, 2);
+        else
+            posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
         posix_spawnattr_t attr;
         posix_spawnattr_init(&attr);
         sigset_t defaults, none;

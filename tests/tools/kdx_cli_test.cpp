@@ -44,8 +44,8 @@ std::string readText(const std::string& path) {
 // The tool, run as a user runs it.
 class KdxProcess : public ChildProcess {
 public:
-    explicit KdxProcess(const std::vector<std::string>& args, Output output = Output::Pipe)
-        : ChildProcess(KDX_CLI_PATH, args, output) {}
+    explicit KdxProcess(const std::vector<std::string>& args, Output output = Output::Pipe, Closed closed = {})
+        : ChildProcess(KDX_CLI_PATH, args, output, closed) {}
     void interrupt() { signal(SIGINT); }
 };
 
@@ -416,6 +416,42 @@ bool awaitCondition(const std::function<bool()>& condition) {
     }
     return true;
 }
+
+// A standard stream closed at start must not become the port: the tool's
+// text would go to the controller.
+struct ClosedCase {
+    const char* name;
+    ChildProcess::Output output;
+    ClosedStreams closed;
+    bool shortFile;  // an error message to write
+};
+
+void PrintTo(const ClosedCase& c, std::ostream* os) { *os << c.name; }
+
+class KdxClosedStreams : public KdxWithController, public ::testing::WithParamInterface<ClosedCase> {};
+
+TEST_P(KdxClosedStreams, NeverBecomeThePort) {
+    TempFolder dir;
+    writeWholeFile(dir.file("short.KDX"), std::vector<uint8_t>(100, 0));
+    const ClosedCase& c = GetParam();
+    Outcome o =
+        KdxProcess({"play", c.shortFile ? dir.file("short.KDX") : kSample, "--port", port()}, c.output, c.closed)
+            .finish();
+    EXPECT_EQ(o.status, 2);
+    if (c.output == ChildProcess::Output::Closed) {
+        EXPECT_EQ(o.err, std::string("kdx: cannot write output: ") + std::strerror(EBADF) + "\n");
+    }
+    movesAfterExit();
+    for (const auto& e : sim.events())
+        EXPECT_NE(e.kind, sim::Event::Kind::Unknown) << std::string(e.raw.begin(), e.raw.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Play, KdxClosedStreams,
+    ::testing::Values(ClosedCase{"Output", ChildProcess::Output::Closed, {}, false},
+                      ClosedCase{"InputAndOutput", ChildProcess::Output::Closed, {.input = true}, false},
+                      ClosedCase{"Error", ChildProcess::Output::Pipe, {.error = true}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KdxWithController, PlayStopsWhenItsOutputHasNoReader) {
     TempFolder dir;

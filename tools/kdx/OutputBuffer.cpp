@@ -3,9 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+// The stream this buffer serves stops writing after its first failure (its
+// bad bit is set), so nothing more reaches the file after it.
+
 std::streamsize OutputBuffer::xsputn(const char* text, std::streamsize count) {
-    if (failed() || count <= 0) return 0;
-    errno = 0;
     const size_t put = std::fwrite(text, 1, static_cast<size_t>(count), file_);
     if (put != static_cast<size_t>(count)) fail();
     return static_cast<std::streamsize>(put);
@@ -18,16 +19,10 @@ OutputBuffer::int_type OutputBuffer::overflow(int_type ch) {
 }
 
 int OutputBuffer::sync() {
-    if (failed()) return -1;
-    errno = 0;
-    if (std::fflush(file_) != 0) {
-        fail();
-        return -1;
-    }
-    return 0;
+    if (std::fflush(file_) == 0) return 0;
+    fail();
+    return -1;
 }
 
-void OutputBuffer::fail() {
-    const int err = errno;
-    failure_ = err != 0 ? std::strerror(err) : "write failed";
-}
+// fwrite and fflush set errno when they fail.
+void OutputBuffer::fail() { failure_ = std::strerror(errno); }

@@ -1,8 +1,7 @@
 #pragma once
 // The tool's standard output: a stream buffer over a C stream that keeps the
-// system's reason for the first write that failed (a closed output, a full
-// disk, a reader that went away), so that the tool can say why. After a
-// failure nothing more is written.
+// system's reason for a write that failed (a closed output, a full disk, a
+// reader that went away), so that the tool can say why.
 
 #include <cstdio>
 #include <streambuf>

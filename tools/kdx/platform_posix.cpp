@@ -2,14 +2,13 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 
 #include "Platform.h"
 
 namespace {
 
-volatile std::sig_atomic_t gInterruptRequested = 0;
+volatile std::sig_atomic_t gInterruptRequested;
 struct sigaction gPreviousInterrupt {};
 
 extern "C" void onInterrupt(int) { gInterruptRequested = 1; }
@@ -18,9 +17,10 @@ extern "C" void onInterrupt(int) { gInterruptRequested = 1; }
 // opens. /dev/null opened read-only takes its place instead: writes to it
 // still fail with "Bad file descriptor", as on the closed one.
 void keepClosed(int fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
+    if (::fcntl(fd, F_GETFD) != -1) return;  // open
+    // The lowest free descriptor: fd itself unless a lower one is closed too.
     const int placeholder = ::open("/dev/null", O_RDONLY);
-    if (placeholder >= 0 && placeholder != fd) {
+    if (placeholder != fd) {
         ::dup2(placeholder, fd);
         ::close(placeholder);
     }

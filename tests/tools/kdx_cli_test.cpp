@@ -224,6 +224,7 @@ struct OutputCase {
     const char* name;
     ChildProcess::Output output;
     int reason;  // errno
+    std::vector<std::string> args;
 };
 
 void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
@@ -231,15 +232,17 @@ void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
 class KdxOutputErrors : public ::testing::TestWithParam<OutputCase> {};
 
 TEST_P(KdxOutputErrors, EndWithStatus2AndTheReason) {
-    Outcome o = KdxProcess({"dump", kSample}, GetParam().output).finish();
+    Outcome o = KdxProcess(GetParam().args, GetParam().output).finish();
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, std::string("kdx: cannot write output: ") + std::strerror(GetParam().reason) + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Output, KdxOutputErrors,
-                         ::testing::Values(OutputCase{"Closed", ChildProcess::Output::Closed, EBADF},
-                                           OutputCase{"DiskFull", ChildProcess::Output::DevFull, ENOSPC},
-                                           OutputCase{"ReaderGone", ChildProcess::Output::BrokenPipe, EPIPE}),
+                         ::testing::Values(OutputCase{"Closed", ChildProcess::Output::Closed, EBADF, {"dump", kSample}},
+                                           OutputCase{"DiskFull", ChildProcess::Output::DevFull, ENOSPC, {"dump", kSample}},
+                                           // short enough to wait in a buffer until the end
+                                           OutputCase{"DiskFullAtTheEnd", ChildProcess::Output::DevFull, ENOSPC, {"--help"}},
+                                           OutputCase{"ReaderGone", ChildProcess::Output::BrokenPipe, EPIPE, {"dump", kSample}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KdxCli, APortThatCannotBeOpenedIsReportedWithStatus2) {

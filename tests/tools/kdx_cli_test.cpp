@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "TempFolder.h"
-#include "tools/ChildProcess.h"
+#include "tools/RunningProgram.h"
 #include "link/PortEnumeration.h"
 #include "sequence/Sequence.h"
 #include "sequence/SequenceFile.h"
@@ -42,10 +42,10 @@ std::string readText(const std::string& path) {
 }
 
 // The tool, run as a user runs it.
-class KdxProcess : public ChildProcess {
+class KdxProcess : public RunningProgram {
 public:
     explicit KdxProcess(const std::vector<std::string>& args, Output output = Output::Pipe, Closed closed = {})
-        : ChildProcess(KDX_CLI_PATH, args, output, closed) {}
+        : RunningProgram(KDX_CLI_PATH, args, output, closed) {}
     void interrupt() { signal(SIGINT); }
 };
 
@@ -222,7 +222,7 @@ TEST(KdxCli, PortsListsWhatTheSubmenuWould) {
 
 struct OutputCase {
     const char* name;
-    ChildProcess::Output output;
+    RunningProgram::Output output;
     int reason;  // errno
     std::vector<std::string> args;
 };
@@ -238,11 +238,11 @@ TEST_P(KdxOutputErrors, EndWithStatus2AndTheReason) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Output, KdxOutputErrors,
-                         ::testing::Values(OutputCase{"Closed", ChildProcess::Output::Closed, EBADF, {"dump", kSample}},
-                                           OutputCase{"DiskFull", ChildProcess::Output::DevFull, ENOSPC, {"dump", kSample}},
+                         ::testing::Values(OutputCase{"Closed", RunningProgram::Output::Closed, EBADF, {"dump", kSample}},
+                                           OutputCase{"DiskFull", RunningProgram::Output::DevFull, ENOSPC, {"dump", kSample}},
                                            // short enough to wait in a buffer until the end
-                                           OutputCase{"DiskFullAtTheEnd", ChildProcess::Output::DevFull, ENOSPC, {"--help"}},
-                                           OutputCase{"ReaderGone", ChildProcess::Output::BrokenPipe, EPIPE, {"dump", kSample}}),
+                                           OutputCase{"DiskFullAtTheEnd", RunningProgram::Output::DevFull, ENOSPC, {"--help"}},
+                                           OutputCase{"ReaderGone", RunningProgram::Output::BrokenPipe, EPIPE, {"dump", kSample}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KdxCli, APortThatCannotBeOpenedIsReportedWithStatus2) {
@@ -424,7 +424,7 @@ bool awaitCondition(const std::function<bool()>& condition) {
 // text would go to the controller.
 struct ClosedCase {
     const char* name;
-    ChildProcess::Output output;
+    RunningProgram::Output output;
     ClosedStreams closed;
     bool shortFile;  // an error message to write
 };
@@ -441,7 +441,7 @@ TEST_P(KdxClosedStreams, NeverBecomeThePort) {
         KdxProcess({"play", c.shortFile ? dir.file("short.KDX") : kSample, "--port", port()}, c.output, c.closed)
             .finish();
     EXPECT_EQ(o.status, 2);
-    if (c.output == ChildProcess::Output::Closed) {
+    if (c.output == RunningProgram::Output::Closed) {
         EXPECT_EQ(o.err, std::string("kdx: cannot write output: ") + std::strerror(EBADF) + "\n");
     }
     movesAfterExit();
@@ -451,9 +451,9 @@ TEST_P(KdxClosedStreams, NeverBecomeThePort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Play, KdxClosedStreams,
-    ::testing::Values(ClosedCase{"Output", ChildProcess::Output::Closed, {}, false},
-                      ClosedCase{"InputAndOutput", ChildProcess::Output::Closed, {.input = true}, false},
-                      ClosedCase{"Error", ChildProcess::Output::Pipe, {.error = true}, true}),
+    ::testing::Values(ClosedCase{"Output", RunningProgram::Output::Closed, {}, false},
+                      ClosedCase{"InputAndOutput", RunningProgram::Output::Closed, {.input = true}, false},
+                      ClosedCase{"Error", RunningProgram::Output::Pipe, {.error = true}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KdxWithController, PlayStopsWhenItsOutputHasNoReader) {

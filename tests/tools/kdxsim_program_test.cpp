@@ -11,13 +11,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "TempFolder.h"
-#include "tools/ChildProcess.h"
+#include "tools/RunningProgram.h"
 
 namespace {
 
@@ -27,10 +28,21 @@ using Bytes = std::vector<uint8_t>;
 constexpr auto kWait = 5s;
 constexpr auto kStopLimit = 10s;  // only a program that ignores SIGTERM comes near this
 
-class Kdxsim : public ChildProcess {
+// Polls a condition that no event announces, such as a file's content.
+bool awaitCondition(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        pollfd none{-1, 0, 0};
+        poll(&none, 0, 1);
+    }
+    return true;
+}
+
+class Kdxsim : public RunningProgram {
 public:
     explicit Kdxsim(const std::vector<std::string>& args, Output output = Output::Pipe)
-        : ChildProcess(KDXSIM_PATH, args, output) {}
+        : RunningProgram(KDXSIM_PATH, args, output) {}
 };
 
 // The application's side of the simulated line, raw.
@@ -103,22 +115,56 @@ Bytes bigDownloadThenQuery() {
 // The query's echo and the version after it: the line is being served.
 const Bytes kAnswered = concat(kQuery, {'1', '.', '4'});
 
-TEST(KdxsimProgram, AnOutputNobodyReadsHoldsUpNeitherTheLineNorTheStop) {
-    Kdxsim sim({});
+class KdxsimUnreadOutput : public ::testing::TestWithParam<RunningProgram::Output> {};
+
+TEST_P(KdxsimUnreadOutput, HoldsUpNeitherTheLineNorTheStop) {
+    Kdxsim sim({}, GetParam());
     const std::string port = sim.firstLine();
     const int unread = sim.releaseOutput();  // open, but nothing more is read
     Line line(port);
     ASSERT_TRUE(line.ok()) << port;
-    ASSERT_TRUE(line.write(bigDownloadThenQuery()));
-    EXPECT_TRUE(line.readUntilEnding(kAnswered));
-    ASSERT_TRUE(line.write(kQuery));
-    EXPECT_TRUE(line.readUntilEnding(kAnswered));
+    // About 800 KB of log: more than a pipe or a socket holds.
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(line.write(bigDownloadThenQuery()));
+        EXPECT_TRUE(line.readUntilEnding(kAnswered));
+    }
 
     sim.signal(SIGTERM);
     Outcome o = sim.finish(kStopLimit);
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.err.find("log lines were not written"), std::string::npos) << o.err;
     ::close(unread);
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, KdxsimUnreadOutput,
+                         ::testing::Values(RunningProgram::Output::Pipe, RunningProgram::Output::Socket),
+                         [](const auto& info) {
+                             return std::string(info.param == RunningProgram::Output::Pipe ? "Pipe" : "Socket");
+                         });
+
+TEST(KdxsimProgram, OutputAppendedToAFileComesAfterWhatWasThere) {
+    TempFolder dir;
+    const std::string file = dir.file("sim.out");
+    writeWholeFile(file, {'e', 'a', 'r', 'l', 'i', 'e', 'r', '\n'});
+    RunningProgram sim("/bin/sh", {"-c", std::string("exec ") + KDXSIM_PATH + " >> " + file});
+    const auto lines = [&] {
+        const auto bytes = readWholeFile(file);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    ASSERT_TRUE(awaitCondition([&] {
+        const std::string now = lines();
+        return std::count(now.begin(), now.end(), '\n') >= 2;
+    }));
+    const std::string text = lines();
+    const std::string port = text.substr(8, text.find('\n', 8) - 8);
+    Line line(port);
+    ASSERT_TRUE(line.write(kQuery));
+    ASSERT_TRUE(line.readUntilEnding(kAnswered));
+    ASSERT_TRUE(awaitCondition([&] { return lines().find("\"type\":\"version\"") != std::string::npos; }));
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.finish(kStopLimit).status, 0);
+    const std::string all = lines();
+    EXPECT_EQ(all.rfind("earlier\n" + port + "\n{\"t\":", 0), 0u) << all;
 }
 
 TEST(KdxsimProgram, LinesBeyondTheQueueAreDroppedAndCounted) {
@@ -135,7 +181,8 @@ TEST(KdxsimProgram, LinesBeyondTheQueueAreDroppedAndCounted) {
     // Now the reader comes: every line is either there or counted.
     std::string log;
     size_t lines = 0, dropped = 0;
-    while (lines + dropped < 2u * kRounds) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (lines + dropped < 2u * kRounds && std::chrono::steady_clock::now() < deadline) {
         pollfd p{unread, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) <= 0) break;
         char buf[65536];

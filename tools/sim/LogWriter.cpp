@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <iomanip>
+#include <sstream>
 
 namespace sim {
 
@@ -23,35 +24,27 @@ constexpr int kReopenMs = 100;
 // The most text handed to one write call.
 constexpr size_t kChunk = 64 * 1024;
 
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
 // A description of standard output that is the writer's own, so that making
-// it non-blocking touches nobody else's (a terminal shared with the shell).
-// A regular file never waits for a reader and is written as it is; a socket
-// cannot be opened anew and is written with non-blocking sends instead.
-int ownStandardOutput(bool& isSocket, int& err) {
+// it non-blocking touches nobody else's. A regular file never waits for a
+// reader and is written as it is (a new description would not share its
+// offset); a socket cannot be opened anew and is sent to without waiting
+// instead. -1 with errno on failure.
+int ownStandardOutput(bool& isSocket) {
     struct stat st {};
-    if (::fstat(STDOUT_FILENO, &st) != 0) {
-        err = errno;
-        return -1;
-    }
+    if (::fstat(STDOUT_FILENO, &st) != 0) return -1;
     isSocket = S_ISSOCK(st.st_mode);
     if (!S_ISREG(st.st_mode) && !isSocket) {
         const int own = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (own >= 0) return own;
     }
-    const int copy = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0) err = errno;
-    return copy;
+    return ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
 }
 
 std::string droppedLine(double tMs, size_t lines) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "{\"t\":%.1f,\"type\":\"dropped\",\"lines\":%zu}\n", tMs, lines);
-    return buf;
+    std::ostringstream s;
+    s << "{\"t\":" << std::fixed << std::setprecision(1) << tMs << ",\"type\":\"dropped\",\"lines\":" << lines
+      << "}\n";
+    return s.str();
 }
 
 }  // namespace
@@ -61,9 +54,8 @@ LogWriter::LogWriter(std::string path, size_t maxQueuedBytes, FailureHandler onF
 
 LogWriter::~LogWriter() {
     stop(std::chrono::milliseconds(500));
-    closeFd(fd_);
-    closeFd(wakeRead_);
-    closeFd(wakeWrite_);
+    for (int fd : {fd_, wakeRead_, wakeWrite_})
+        if (fd >= 0) ::close(fd);
 }
 
 bool LogWriter::start(std::string& error) {
@@ -75,10 +67,9 @@ bool LogWriter::start(std::string& error) {
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
     if (path_ == "-") {
-        int err = 0;
-        fd_ = ownStandardOutput(isSocket_, err);
+        fd_ = ownStandardOutput(isSocket_);
         if (fd_ < 0) {
-            error = std::string("standard output: ") + std::strerror(err);
+            error = std::string("standard output: ") + std::strerror(errno);
             return false;
         }
     } else if (!openLog() && openError_ != ENXIO) {
@@ -94,24 +85,14 @@ bool LogWriter::start(std::string& error) {
 // instead of waiting for one, and writes never wait for the reader.
 bool LogWriter::openLog() {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    openError_ = fd_ < 0 ? errno : 0;
+    openError_ = errno;
     return fd_ >= 0;
 }
 
 void LogWriter::add(std::string line, double tMs) {
     std::lock_guard lock(m_);
-    if (failed_ || stopping_) return;
-    if (droppedNow_ > 0) {
-        std::string stand = droppedLine(firstDroppedMs_, droppedNow_);
-        if (queuedBytes_ + stand.size() + line.size() <= maxQueuedBytes_) {
-            queuedBytes_ += stand.size();
-            queue_.push_back(std::move(stand));
-            droppedNow_ = 0;
-        }
-    }
     if (droppedNow_ > 0 || queuedBytes_ + line.size() > maxQueuedBytes_) {
         if (droppedNow_++ == 0) firstDroppedMs_ = tMs;
-        ++droppedTotal_;
         return;
     }
     queuedBytes_ += line.size();
@@ -121,10 +102,8 @@ void LogWriter::add(std::string line, double tMs) {
 
 bool LogWriter::waitWritten(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_);
-    written_.wait_for(lock, timeout, [this] {
-        return failed_ || !running_ || (queue_.empty() && inFlight_ == 0 && droppedNow_ == 0);
-    });
-    return !failed_ && queue_.empty() && inFlight_ == 0 && droppedNow_ == 0;
+    return written_.wait_for(lock, timeout,
+                             [this] { return queue_.empty() && pending_.empty() && droppedNow_ == 0; });
 }
 
 void LogWriter::stop(std::chrono::milliseconds grace) {
@@ -139,22 +118,11 @@ void LogWriter::stop(std::chrono::milliseconds grace) {
     std::lock_guard lock(m_);
     running_ = false;
     unwritten_ = queue_.size() + static_cast<size_t>(std::count(pending_.begin(), pending_.end(), '\n'));
-    written_.notify_all();
-}
-
-size_t LogWriter::dropped() const {
-    std::lock_guard lock(m_);
-    return droppedTotal_;
 }
 
 size_t LogWriter::unwritten() const {
     std::lock_guard lock(m_);
     return unwritten_;
-}
-
-bool LogWriter::failed() const {
-    std::lock_guard lock(m_);
-    return failed_;
 }
 
 void LogWriter::wake() {
@@ -172,12 +140,11 @@ void LogWriter::run() {
 
     for (;;) {
         int pollMs = -1;
-        bool wantWrite = false;
         {
-            std::unique_lock lock(m_);
-            if (failed_) return;
+            std::lock_guard lock(m_);
             if (pending_.empty()) {
-                // Caught up: lines dropped meanwhile get their stand-in now.
+                // Caught up: lines dropped meanwhile get their stand-in now,
+                // and lines are taken again.
                 if (queue_.empty() && droppedNow_ > 0) {
                     queue_.push_back(droppedLine(firstDroppedMs_, droppedNow_));
                     queuedBytes_ += queue_.back().size();
@@ -188,7 +155,6 @@ void LogWriter::run() {
                     queuedBytes_ -= queue_.front().size();
                     queue_.pop_front();
                 }
-                inFlight_ = pending_.size();
                 if (pending_.empty()) written_.notify_all();
             }
             if (stopping_) {
@@ -197,14 +163,11 @@ void LogWriter::run() {
                 if (pending_.empty() || fd_ < 0 || left.count() <= 0) return;
                 pollMs = static_cast<int>(left.count());
             }
-            wantWrite = !pending_.empty();
         }
 
+        bool wantWrite = !pending_.empty();
         if (fd_ < 0 && !openLog()) {
-            if (openError_ != ENXIO) {
-                fail(openError_);
-                return;
-            }
+            if (openError_ != ENXIO) return fail(openError_);
             pollMs = pollMs < 0 ? kReopenMs : std::min(pollMs, kReopenMs);
             wantWrite = false;
         }
@@ -215,27 +178,17 @@ void LogWriter::run() {
             if (n > 0) {
                 std::lock_guard lock(m_);
                 pending_.erase(0, static_cast<size_t>(n));
-                inFlight_ = pending_.size();
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                fail(errno);
-                return;
-            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail(errno);
         }
 
+        // Until the log takes more, a line comes, the reopen time is due or
+        // the grace is over.
         pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {fd_, POLLOUT, 0}};
-        const nfds_t count = wantWrite ? 2 : 1;
-        if (::poll(fds, count, pollMs) < 0 && errno != EINTR) {
-            fail(errno);
-            return;
-        }
-        if (fds[0].revents & POLLIN) {
-            char drain[64];
-            while (::read(wakeRead_, drain, sizeof drain) > 0) {
-            }
-        }
+        ::poll(fds, wantWrite ? 2 : 1, pollMs);
+        char drain[4096];
+        [[maybe_unused]] ssize_t n = ::read(wakeRead_, drain, sizeof drain);
     }
 }
 
@@ -243,11 +196,6 @@ void LogWriter::fail(int err) {
     const std::string message = (path_ == "-" ? std::string("cannot write standard output: ")
                                               : "cannot write the log " + path_ + ": ") +
                                 std::strerror(err);
-    {
-        std::lock_guard lock(m_);
-        failed_ = true;
-        written_.notify_all();
-    }
     if (onFailure_) onFailure_(message);
 }
 

@@ -3,9 +3,9 @@
 // line to the application is served whatever the log's reader does. Lines
 // wait in a queue of bounded size; the writer never blocks on the log:
 // - a reader that does not keep up: lines that find the queue full are
-//   dropped, and once the queue has room again one line
-//   {"t":T,"type":"dropped","lines":N} stands in their place (T is the time
-//   of the first line dropped);
+//   dropped until the reader has caught up (the queue is empty); then one
+//   line {"t":T,"type":"dropped","lines":N} stands in their place (T is the
+//   time of the first line dropped);
 // - a FIFO without a reader: it is opened once a reader comes; lines queue
 //   (and are dropped as above) meanwhile;
 // - stopping: the queue gets a short grace to be written, then what is left
@@ -13,6 +13,9 @@
 // - a write error (a full disk, a closed output, a reader that went away):
 //   the failure handler is called once with a message and nothing more is
 //   written.
+// Standard output is written through a description of the writer's own (or
+// with non-blocking sends, for a socket), so that a terminal shared with the
+// shell is never made non-blocking.
 
 #include <chrono>
 #include <condition_variable>
@@ -41,20 +44,18 @@ public:
     bool start(std::string& error);
     // Queues one line (ending in a newline) logged at tMs; never waits.
     void add(std::string line, double tMs);
-    // Waits until every line queued so far has been handed to the system (or
-    // dropped); false when the timeout passed first.
+    // Waits until every line queued so far has been handed to the system
+    // and no dropped lines wait for their stand-in; false when the timeout
+    // passed first (as it does after a write error).
     bool waitWritten(std::chrono::milliseconds timeout);
     // Writes what is queued for at most grace, then ends the writer.
     void stop(std::chrono::milliseconds grace);
 
-    size_t dropped() const;    // lines dropped for want of room, in all
     size_t unwritten() const;  // lines left in the queue by stop()
-    bool failed() const;
 
 private:
     void run();
-    bool openLog();             // false while a FIFO has no reader yet
-    bool writeSome();           // false when the log would block
+    bool openLog();  // false while a FIFO has no reader yet (openError_ ENXIO)
     void fail(int err);
     void wake();
 
@@ -68,12 +69,9 @@ private:
     size_t queuedBytes_ = 0;
     size_t droppedNow_ = 0;  // since the last stand-in line
     double firstDroppedMs_ = 0;
-    size_t droppedTotal_ = 0;
     size_t unwritten_ = 0;
-    size_t inFlight_ = 0;  // bytes taken from the queue, not yet written
     bool running_ = false;
     bool stopping_ = false;
-    bool failed_ = false;
     std::chrono::steady_clock::time_point stopDeadline_;
 
     // The writer's own once started (pending_ is changed under m_).

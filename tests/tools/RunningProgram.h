@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ struct ClosedStreams {
     bool input = false, error = false;
 };
 
-class ChildProcess {
+class RunningProgram {
 public:
     using Closed = ClosedStreams;
     using Clock = std::chrono::steady_clock;
@@ -43,12 +44,15 @@ public:
         Closed,      // no standard output at all
         DevFull,     // every write fails with "No space left on device"
         BrokenPipe,  // a pipe whose reader has gone
+        Socket,      // a stream socket, read by this object
     };
 
-    ChildProcess(const std::string& program, const std::vector<std::string>& args, Output output = Output::Pipe,
+    RunningProgram(const std::string& program, const std::vector<std::string>& args, Output output = Output::Pipe,
                  Closed closed = {}) {
         int outPipe[2] = {-1, -1}, errPipe[2];
-        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        const int made = output == Output::Socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, outPipe)
+                                                  : pipe2(outPipe, O_CLOEXEC);
+        if (made != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
             ADD_FAILURE() << "pipe: " << std::strerror(errno);
             return;
         }
@@ -61,6 +65,7 @@ public:
         switch (output) {
         case Output::Pipe:
         case Output::BrokenPipe:
+        case Output::Socket:
             posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
             break;
         case Output::Closed:
@@ -95,14 +100,16 @@ public:
         posix_spawnattr_destroy(&attr);
         ::close(outPipe[1]);
         ::close(errPipe[1]);
-        outFd_ = output == Output::Pipe ? outPipe[0] : -1;
+        const bool read = output == Output::Pipe || output == Output::Socket;
+        if (!read && output != Output::BrokenPipe) ::close(outPipe[0]);
+        outFd_ = read ? outPipe[0] : -1;
         errFd_ = errPipe[0];
         if (rc != 0) {
             ADD_FAILURE() << "posix_spawn " << program << ": " << std::strerror(rc);
             pid_ = -1;
         }
     }
-    ~ChildProcess() {
+    ~RunningProgram() {
         if (pid_ > 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -110,8 +117,8 @@ public:
         closeOutput();
         if (errFd_ >= 0) ::close(errFd_);
     }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
 
     pid_t pid() const { return pid_; }
 

@@ -39,6 +39,20 @@ bool awaitCondition(const std::function<bool()>& condition) {
     return true;
 }
 
+// Reads fd into text until pred(text) holds; false when nothing more comes
+// within the wait first.
+bool readUntil(int fd, std::string& text, const std::function<bool(const std::string&)>& pred) {
+    while (!pred(text)) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) <= 0) return false;
+        char buf[65536];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) return false;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+}
+
 class Kdxsim : public RunningProgram {
 public:
     explicit Kdxsim(const std::vector<std::string>& args, Output output = Output::Pipe)
@@ -181,28 +195,41 @@ TEST(KdxsimProgram, LinesBeyondTheQueueAreDroppedAndCounted) {
     // Now the reader comes: every line is either there or counted.
     std::string log;
     size_t lines = 0, dropped = 0;
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (lines + dropped < 2u * kRounds && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{unread, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) <= 0) break;
-        char buf[65536];
-        const ssize_t n = ::read(unread, buf, sizeof buf);
-        if (n <= 0) break;
-        log.append(buf, static_cast<size_t>(n));
+    const auto counted = [&](const std::string& text) {
         lines = dropped = 0;
         const std::string droppedType = "\"type\":\"dropped\",\"lines\":";
-        for (size_t at = 0; (at = log.find("\"type\":", at)) != std::string::npos; ++at) {
-            if (log.compare(at, droppedType.size(), droppedType) == 0)
-                dropped += std::stoul(log.substr(at + droppedType.size()));
-            else if (log.find('\n', at) != std::string::npos)  // whole lines only
+        for (size_t at = 0; (at = text.find("\"type\":", at)) != std::string::npos; ++at) {
+            if (text.compare(at, droppedType.size(), droppedType) == 0)
+                dropped += std::stoul(text.substr(at + droppedType.size()));
+            else if (text.find('\n', at) != std::string::npos)  // whole lines only
                 ++lines;
         }
-    }
-    ::close(unread);
+        return lines + dropped >= 2u * kRounds;
+    };
+    readUntil(unread, log, counted);
     EXPECT_GT(dropped, 0u);
     EXPECT_EQ(lines + dropped, 2u * kRounds);
+    // Caught up: the next line is written again.
+    const size_t seen = log.size();
+    ASSERT_TRUE(line.write(kQuery));
+    ASSERT_TRUE(line.readUntilEnding(kAnswered));
+    const auto versionLine = [seen](const std::string& text) {
+        return text.find("\"type\":\"version\"", seen) != std::string::npos;
+    };
+    EXPECT_TRUE(readUntil(unread, log, versionLine)) << log.substr(seen);
+    ::close(unread);
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.finish(kStopLimit).status, 0);
+}
+
+TEST(KdxsimProgram, ALogThatCannotBeOpenedOrNoOutputEndsItWithStatus1) {
+    Outcome noFolder = Kdxsim({"--log", "/nonexistent-folder/sim.log"}).finish(kStopLimit);
+    EXPECT_EQ(noFolder.status, 1);
+    EXPECT_EQ(noFolder.err, std::string("kdxsim: open /nonexistent-folder/sim.log: ") + std::strerror(ENOENT) + "\n");
+    EXPECT_EQ(noFolder.out, "");
+    Outcome noOutput = Kdxsim({}, RunningProgram::Output::Closed).finish(kStopLimit);
+    EXPECT_EQ(noOutput.status, 1);
+    EXPECT_EQ(noOutput.err, std::string("kdxsim: cannot write standard output: ") + std::strerror(EBADF) + "\n");
 }
 
 TEST(KdxsimProgram, ALogFifoIsWrittenOnceAReaderComes) {

@@ -8,8 +8,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -18,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
 #include "sim/ControllerSimulator.h"
 
 namespace {
@@ -497,6 +503,45 @@ TEST_F(SimulatorTest, LogsOneJsonLinePerMessage) {
         ASSERT_TRUE(std::regex_match(lines[i], m, t)) << lines[i];
         EXPECT_EQ(m[1].str(), rest[i]);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimulatorLog, AReaderThatGoesAwayIsReportedNotFatal) {
+    TempFolder dir;
+    const std::string fifo = dir.file("log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::mutex m;
+    std::condition_variable cv;
+    std::string failure;
+    sim::Options o;
+    o.logPath = fifo;
+    o.onLogFailure = [&](const std::string& message) {
+        std::lock_guard lock(m);
+        failure = message;
+        cv.notify_all();
+    };
+    sim::ControllerSimulator s(o);
+    ASSERT_TRUE(s.start()) << s.error();
+    Line line(s.devicePath());
+    line.write({0x55});
+    std::string log;
+    while (log.find("probe") == std::string::npos) {
+        pollfd p{reader, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        char buf[256];
+        const ssize_t n = ::read(reader, buf, sizeof buf);
+        if (n > 0) log.append(buf, static_cast<size_t>(n));
+    }
+    ::close(reader);
+    line.write({0x55});
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, kWait, [&] { return !failure.empty(); }));
+    EXPECT_EQ(failure, "cannot write the log " + fifo + ": " + std::strerror(EPIPE));
 }
 
 }  // namespace

@@ -31,9 +31,12 @@ constexpr size_t kChunk = 64 * 1024;
 // instead. -1 with errno on failure.
 int ownStandardOutput(bool& isSocket) {
     struct stat st {};
-    if (::fstat(STDOUT_FILENO, &st) != 0) return -1;
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags == -1 || ::fstat(STDOUT_FILENO, &st) != 0) return -1;
     isSocket = S_ISSOCK(st.st_mode);
-    if (!S_ISREG(st.st_mode) && !isSocket) {
+    // Never more access than standard output was given.
+    const bool writable = (flags & O_ACCMODE) != O_RDONLY;
+    if (writable && !S_ISREG(st.st_mode) && !isSocket) {
         const int own = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (own >= 0) return own;
     }
@@ -92,7 +95,8 @@ bool LogWriter::openLog() {
 void LogWriter::add(std::string line, double tMs) {
     std::lock_guard lock(m_);
     if (droppedNow_ > 0 || queuedBytes_ + line.size() > maxQueuedBytes_) {
-        if (droppedNow_++ == 0) firstDroppedMs_ = tMs;
+        ++droppedNow_;
+        lastDroppedMs_ = tMs;
         return;
     }
     queuedBytes_ += line.size();
@@ -146,7 +150,7 @@ void LogWriter::run() {
                 // Caught up: lines dropped meanwhile get their stand-in now,
                 // and lines are taken again.
                 if (queue_.empty() && droppedNow_ > 0) {
-                    queue_.push_back(droppedLine(firstDroppedMs_, droppedNow_));
+                    queue_.push_back(droppedLine(lastDroppedMs_, droppedNow_));
                     queuedBytes_ += queue_.back().size();
                     droppedNow_ = 0;
                 }

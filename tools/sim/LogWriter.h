@@ -5,7 +5,7 @@
 // - a reader that does not keep up: lines that find the queue full are
 //   dropped until the reader has caught up (the queue is empty); then one
 //   line {"t":T,"type":"dropped","lines":N} stands in their place (T is the
-//   time of the first line dropped);
+//   time of the last line dropped);
 // - a FIFO without a reader: it is opened once a reader comes; lines queue
 //   (and are dropped as above) meanwhile;
 // - stopping: the queue gets a short grace to be written, then what is left
@@ -68,7 +68,7 @@ private:
     std::deque<std::string> queue_;
     size_t queuedBytes_ = 0;
     size_t droppedNow_ = 0;  // since the last stand-in line
-    double firstDroppedMs_ = 0;
+    double lastDroppedMs_ = 0;
     size_t unwritten_ = 0;
     bool running_ = false;
     bool stopping_ = false;

@@ -1,5 +1,6 @@
 // kdxsim: runs the controller simulator on a pseudo-terminal until stopped.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -56,9 +57,10 @@ const char kHelp[] =
     "\n"
     "The log never holds up the simulated line: it is written separately, and\n"
     "up to 1 MiB of lines waits for a reader that is slow or not there yet (a\n"
-    "FIFO is opened once a reader comes). Lines beyond that are dropped, and\n"
-    "one line {\"t\":T,\"type\":\"dropped\",\"lines\":N} stands in their place\n"
-    "once the reader catches up. On stopping, lines still waiting after half a\n"
+    "FIFO is opened once a reader comes). Lines beyond that are dropped until\n"
+    "the reader has caught up; then one line\n"
+    "{\"t\":T,\"type\":\"dropped\",\"lines\":N} stands in their place (T is the\n"
+    "time of the last one). On stopping, lines still waiting after half a\n"
     "second are given up, and standard error says how many.\n"
     "\n"
     "Options:\n"
@@ -99,6 +101,19 @@ void logFailed(const std::string& message) {
 std::string failure() {
     std::lock_guard lock(gFailureMutex);
     return gFailure;
+}
+
+// A standard output or error closed at start would be handed to the
+// pseudo-terminal or the log, and the program would write its text there.
+// /dev/null opened read-only takes its place: writes to it still fail with
+// "Bad file descriptor", as on the closed one.
+void keepClosed(int fd) {
+    if (::fcntl(fd, F_GETFD) != -1) return;  // open
+    const int placeholder = ::open("/dev/null", O_RDONLY);
+    if (placeholder != fd) {
+        ::dup2(placeholder, fd);
+        ::close(placeholder);
+    }
 }
 
 // The first line of standard output: the port name.
@@ -147,6 +162,8 @@ int main(int argc, char** argv) {
 
     // A reader that went away is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
+    keepClosed(STDOUT_FILENO);
+    keepClosed(STDERR_FILENO);
     // Blocked before the simulator's threads exist, so that they inherit the
     // mask and the signals are taken only by sigwait below.
     sigset_t stopSignals;

@@ -39,12 +39,14 @@ bool awaitCondition(const std::function<bool()>& condition) {
     return true;
 }
 
-// Reads fd into text until pred(text) holds; false when nothing more comes
-// within the wait first.
+// Reads fd into text until pred(text) holds; false when the wait passed
+// first.
 bool readUntil(int fd, std::string& text, const std::function<bool(const std::string&)>& pred) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
     while (!pred(text)) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) <= 0) return false;
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
         char buf[65536];
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0) return false;

@@ -181,6 +181,23 @@ TEST_F(PlayerTest, AJumpRedirectsTheRestOfThePassAndLoops) {
     EXPECT_EQ(core.state.currentFrame, 2);
 }
 
+TEST_F(PlayerTest, EachFrameIsDrawnInTheStripsBeforeItsPassWaits) {
+    for (int f = 0; f < 3; ++f) {
+        setChannel(f, 0, 1500, f + 1, 0, 1);
+        setChannel(f, 1, 1500, f + 1, 0, 1);
+        useFrame(f);
+    }
+    std::vector<std::string> log;
+    view.onRepaint = [&] { log.push_back("draw " + std::to_string(core.strip(1).RateEdit.value())); };
+    ticks.onSleep = [&](uint64_t) { log.push_back("wait"); };
+
+    core.RunClick();
+
+    // Drawn once the frame is shown, before its channels' pauses.
+    EXPECT_EQ(log, (std::vector<std::string>{"draw 1", "wait", "wait", "draw 2", "wait", "wait",
+                                             "draw 3", "wait", "wait"}));
+}
+
 TEST_F(PlayerTest, AFrameJumpingToItselfPlaysOnceAndGoesOn) {
     for (int f = 0; f < 3; ++f) {
         setChannel(f, 0, 1500, 10 + f);

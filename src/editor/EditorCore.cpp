@@ -52,8 +52,8 @@ bool EditorCore::handlePortLost() {
 }
 
 void EditorCore::QuitClick() {
-    // The menu that chose Exit must not stay drawn through the waits below.
-    view_.closeMenus();
+    // The menu that chose Exit has closed, but what it covered is drawn
+    // anew only by a repaint: the waits below handle no window events.
     view_.repaintNow();
     if (state.portStatus != -1) {
         serialPort.Close();

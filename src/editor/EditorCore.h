@@ -59,6 +59,8 @@ public:
     // the clamp), before the clicked control's own handling. Does nothing
     // when no box is in typing mode.
     void endTypingMode();
+    // The strip whose position box is in typing mode; -1 when none is.
+    int typingChannel() const { return state.typingPosition ? typingChannel_ : -1; }
     void StaticTextOffClick(int channel);
     void StaticTextMaxClick(int channel);
     void StaticTextCtrClick(int channel);

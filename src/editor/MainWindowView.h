@@ -42,7 +42,4 @@ public:
     // caller goes on with busy waits that handle none. A view that draws
     // nothing need not implement it.
     virtual void repaintNow() {}
-    // Closes any open menu of the window (before waits that would leave it
-    // drawn but dead).
-    virtual void closeMenus() {}
 };

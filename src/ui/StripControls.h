@@ -68,6 +68,9 @@ public:
     QToolButton* downButton() const { return down_; }
     void detach();
 
+    // Runs when an up/down button is pressed, before the step.
+    std::function<void()> onButtonPress;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

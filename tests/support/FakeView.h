@@ -46,7 +46,6 @@ public:
         ++repaints;
         if (onRepaint) onRepaint();
     }
-    void closeMenus() override { ++menuCloses; }
 
     bool enabled(ViewButton b) const {
         auto it = buttons.find(b);
@@ -66,7 +65,6 @@ public:
     int eventRounds = 0;
     bool quitRequested = false;
     int repaints = 0;
-    int menuCloses = 0;
     std::function<void()> onRepaint;
     // Runs at every processPendingEvents, with the round number (from 1).
     std::function<void(int round)> onEvents;

@@ -64,7 +64,9 @@ ModelSlider::ModelSlider(SliderModel& model, Qt::Orientation orientation, QWidge
     // is the release events' own notification (sliderReleased would make a
     // second one at the end of a drag).
     connect(this, &QAbstractSlider::actionTriggered, this, [this](int) {
-        if (model_) model_->userMove(sliderPosition());
+        const int position = sliderPosition();  // before onUserMove can render anything
+        if (onUserMove) onUserMove();
+        if (model_) model_->userMove(position);
     });
     model.onRender = [this] { render(); };
 }
@@ -99,6 +101,7 @@ QRect ModelSlider::handleRect() const {
 }
 
 void ModelSlider::detach() {
+    onUserMove = nullptr;
     if (model_) model_->onRender = nullptr;
     model_ = nullptr;
 }

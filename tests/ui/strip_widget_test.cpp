@@ -5,6 +5,7 @@
 #include "strip_widget_test.h"
 
 #include <QToolButton>
+#include <QWheelEvent>
 
 namespace {
 
@@ -264,12 +265,27 @@ void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
     QCOMPARE(positions(s)[1].pulse, 751);
     QVERIFY(box->hasFocus());  // the buttons take no focus
 
-    // The typed box's own arrows end typing the same way.
+    // So does the wheel over another strip's slider.
     QTest::keyClicks(box, "0");  // "18000": typing again
+    QVERIFY(w.core().state.typingPosition);
+    QWheelEvent wheel(QPointF(10, 10), w.strip(9).OffsetTrack->mapToGlobal(QPointF(10, 10)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.strip(9).OffsetTrack, &wheel);
+    QVERIFY(!w.core().state.typingPosition);
+    QCOMPARE(w.strip(4).Track->value(), 500);  // 18000 synced to the slider's top end
+    QVERIFY(w.core().strip(9).OffsetTrack.position() != 0);
+    QVERIFY(waitForPositions(s, 4));
+    QCOMPARE(positions(s)[2].channel, 4);
+    QCOMPARE(positions(s)[2].pulse, 1250);
+    QCOMPARE(positions(s)[3].channel, 9);
+    QCOMPARE(box->text(), QString("2500"));
+
+    // The typed box's own arrows end typing the same way.
+    QTest::keyClicks(box, "0");  // "25000": typing again
     QVERIFY(w.core().state.typingPosition);
     QTest::mouseClick(w.strip(4).PositionEdit->downButton(), Qt::LeftButton);
     QVERIFY(!w.core().state.typingPosition);
-    QCOMPARE(box->text(), QString("2498"));  // synced to the top end, then stepped down
+    QCOMPARE(box->text(), QString("2498"));  // clamped when typing ended, then stepped down
     QCOMPARE(w.strip(4).Track->value(), 502);
 }
 

@@ -53,6 +53,7 @@ protected:
 
 TEST_F(PlayerTest, PlaysTheUsedFramesInOrderThenCompletes) {
     rateFrames(5);
+    view.setButtonEnabled(ViewButton::Pause, false);
 
     core.RunClick();
 
@@ -62,6 +63,9 @@ TEST_F(PlayerTest, PlaysTheUsedFramesInOrderThenCompletes) {
     ASSERT_EQ(view.statuses.size(), 2u);
     EXPECT_EQ(view.statuses[0].text, kAnimating);
     EXPECT_FALSE(view.statuses[1].colour.has_value());
+    // Neither text is drawn at once: the first round of events draws them.
+    EXPECT_FALSE(view.statuses[0].repaintNow);
+    EXPECT_FALSE(view.statuses[1].repaintNow);
     EXPECT_FALSE(core.state.playing);
     expectEditButtons(true, false, false);  // only Write comes back
     EXPECT_TRUE(view.enabled(ViewButton::Pause));
@@ -265,6 +269,7 @@ TEST_F(PlayerTest, PauseWhileIdleMakesTheNextPlayStartAtTheShownFrame) {
 
     core.PauseButtonClick();
     EXPECT_EQ(view.statusText, kPaused);
+    EXPECT_FALSE(view.statuses.back().repaintNow);
     EXPECT_TRUE(core.state.paused);
     EXPECT_FALSE(core.state.playing);
 

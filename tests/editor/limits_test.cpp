@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CoreFixture.h"
@@ -20,20 +21,19 @@ constexpr int32_t kMin = INT32_MIN;
 constexpr int32_t kMax = INT32_MAX;
 
 // Frame 0: every value INT32_MAX; frame 1: every value INT32_MIN; frame 2:
-// both mixed (even channels position MAX with offset MIN, odd ones the other
-// way round). Every flag and spare byte is 0xFF. Frames 0 and 1 jump to
-// INT32_MIN (no jump), frame 2 to INT32_MAX (past the last frame).
+// even channels position MAX with rate, offset and pause MIN, odd ones the
+// other way round. Every flag, spare and padding byte is 0xFF. Frames 0 and
+// 1 jump to INT32_MIN (no jump), frame 2 to INT32_MAX (past the last frame).
 std::vector<uint8_t> limitsFile() {
     Sequence s;
-    auto fill = [&](int f, bool evenMax, bool oddMax, int32_t jumpTo) {
+    // valuesOf(c) gives channel c's position and its rate, offset and pause.
+    auto fill = [&](int f, int32_t jumpTo, auto valuesOf) {
         Frame& fr = s.frame(f);
         for (int c = 0; c < kChannelCount; ++c) {
-            const bool max = c % 2 == 0 ? evenMax : oddMax;
+            const auto [position, rest] = valuesOf(c);
             ChannelSetting& ch = fr.channels[c];
-            ch.position = max ? kMax : kMin;
-            ch.rate = max ? kMin : kMax;
-            ch.offset = max ? kMin : kMax;
-            ch.pause = max ? kMin : kMax;
+            ch.position = position;
+            ch.rate = ch.offset = ch.pause = rest;
             ch.changed = 0xFF;
             std::memset(ch.spare, 0xFF, sizeof ch.spare);
         }
@@ -41,11 +41,10 @@ std::vector<uint8_t> limitsFile() {
         fr.frameUsed = 0xFF;
         std::memset(fr.padding, 0xFF, sizeof fr.padding);
     };
-    fill(0, true, true, kMin);
-    for (ChannelSetting& ch : s.frame(0).channels) ch.rate = ch.offset = ch.pause = kMax;
-    fill(1, false, false, kMin);
-    for (ChannelSetting& ch : s.frame(1).channels) ch.rate = ch.offset = ch.pause = kMin;
-    fill(2, true, false, kMax);
+    using Values = std::pair<int32_t, int32_t>;
+    fill(0, kMin, [](int) { return Values{kMax, kMax}; });
+    fill(1, kMin, [](int) { return Values{kMin, kMin}; });
+    fill(2, kMax, [](int c) { return c % 2 == 0 ? Values{kMax, kMin} : Values{kMin, kMax}; });
     const auto image = s.image();
     return {image.begin(), image.begin() + kSequenceFileSize};
 }

@@ -25,44 +25,44 @@ namespace {
 // The system's own limit on links followed in one name.
 constexpr int kMaxLinks = 40;
 
-// Closes its descriptor when it goes.
+// Closes its descriptor when it goes (-1, from a failed open: nothing).
 class Descriptor {
 public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ != -1) ::close(fd_);
-    }
-    // Only on one that holds none.
-    void adopt(int fd) { fd_ = fd; }
+    ~Descriptor() { ::close(fd_); }
     int get() const { return fd_; }
-    // Closes at once and tells the close's error: some file systems report
-    // a failed write only there.
-    int close() { return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno; }
 
 private:
     int fd_;
 };
 
-// Opens name with the given access when it is a regular file, and refuses
-// anything else with EACCES. What can be seen to be something else is refused
-// before it is opened: opening a device acts on it (a serial line raises its
-// control lines), and a socket cannot be opened at all. What was opened is
-// checked again, as the name may have been swapped in between.
-int openRegular(const std::string& name, int access, Descriptor& file, struct stat& st) {
-    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return EACCES;
-    file.adopt(::open(name.c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() == -1) return errno;
-    if (::fstat(file.get(), &st) != 0) return errno;
-    if (!S_ISREG(st.st_mode)) return EACCES;
-    return 0;
+// How every file is opened: without waiting (a FIFO's open waits for the
+// other end), and without taking a terminal as the controlling one.
+constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// Only regular files are read or written; anything else is refused with
+// EACCES. What can be seen not to be one is refused before it is opened:
+// opening a device acts on it (a serial line raises its control lines), and
+// a socket cannot be opened at all.
+int refuseUnlessRegular(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) ? EACCES : 0;
 }
 
-// Reads from offset on until buffer is full or the file ends; got counts
-// what was read. No signal interrupts reads and writes of regular files.
+// What was opened is checked again, as the name may have been swapped in
+// between; st then describes it.
+int checkOpened(const Descriptor& file, struct stat& st) {
+    if (file.get() == -1) return errno;
+    if (::fstat(file.get(), &st) != 0) return errno;
+    return S_ISREG(st.st_mode) ? 0 : EACCES;
+}
+
+// Fills buffer from index got on with the file's bytes from offset + got on,
+// until it is full or the file ends; got then counts the bytes in buffer. No
+// signal interrupts reads and writes of regular files.
 int readAt(int fd, std::span<uint8_t> buffer, off_t offset, std::size_t& got) {
-    got = 0;
     while (got != buffer.size()) {
         ssize_t n = ::pread(fd, buffer.data() + got, buffer.size() - got, offset + static_cast<off_t>(got));
         if (n == 0) break;
@@ -108,18 +108,16 @@ int finalName(const std::string& name, std::string& target) {
     }
 }
 
-// A new file of a name nobody uses in folder, for the data to be saved.
-int createTemp(const fs::path& folder, mode_t mode, Descriptor& file, std::string& name) {
+// A name in folder that nobody uses, for the new file.
+std::string tempNameIn(const fs::path& folder) {
     std::random_device random;
-    name = (folder / (".kdx-save-" + std::to_string(random()) + std::to_string(random()))).string();
-    file.adopt(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode));
-    return file.get() == -1 ? errno : 0;
+    return (folder / (".kdx-save-" + std::to_string(random()) + std::to_string(random()))).string();
 }
 
 // Writes the new file whole: head, then the old file's bytes beyond it,
 // with the old file's owner (where the process may give the file away) and
-// permission bits; then syncs and closes it.
-int fillTemp(Descriptor& temp, const Descriptor* old, const struct stat& st,
+// permission bits; then syncs it. (Once synced, closing it reports nothing.)
+int fillTemp(const Descriptor& temp, const Descriptor* old, const struct stat& st,
              std::span<const uint8_t> head) {
     if (int err = writeAt(temp.get(), head, 0)) return err;
     if (old) {
@@ -128,8 +126,7 @@ int fillTemp(Descriptor& temp, const Descriptor* old, const struct stat& st,
         std::vector<uint8_t> chunk(head.size());
         if (int err = copyTail(old->get(), temp.get(), static_cast<off_t>(head.size()), chunk)) return err;
     }
-    if (::fsync(temp.get()) != 0) return errno;
-    return temp.close();
+    return ::fsync(temp.get()) == 0 ? 0 : errno;
 }
 
 // Makes the rename last. Best effort: where a folder cannot be synced (or
@@ -155,31 +152,33 @@ bool parentFolderExists(const std::string& path) {
 }  // namespace
 
 int readStart(const std::string& path, std::span<uint8_t> buffer, std::size_t& got) {
-    Descriptor file;
+    if (int err = refuseUnlessRegular(path)) return err;
+    Descriptor file(::open(path.c_str(), O_RDONLY | kOpenFlags));
     struct stat st {};
-    if (int err = openRegular(path, O_RDONLY, file, st)) return err;
+    if (int err = checkOpened(file, st)) return err;
     return readAt(file.get(), buffer, 0, got);
 }
 
 int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     std::string target;
     if (int err = finalName(path, target)) return err;
+    if (int err = refuseUnlessRegular(target)) return err;
     // Opening for writing is the test that the file may be written: a
     // read-only file is refused, though its folder would let it be replaced.
-    Descriptor old;
+    Descriptor old(::open(target.c_str(), O_RDWR | kOpenFlags));
     struct stat st {};
-    int err = openRegular(target, O_RDWR, old, st);
+    int err = checkOpened(old, st);
     if (err != 0 && err != ENOENT) return err;
     const bool exists = err == 0;
 
     // Beside the file, so that the rename stays within one file system. Until
     // it has the old file's permission bits, only the owner may read it.
     const fs::path folder = fs::path(target).parent_path() / ".";
+    const std::string tempName = tempNameIn(folder);
     const mode_t mode = exists ? S_IRUSR | S_IWUSR
                                : S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH;
-    std::string tempName;
-    Descriptor temp;
-    err = createTemp(folder, mode, temp, tempName);
+    Descriptor temp(::open(tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, mode));
+    err = temp.get() == -1 ? errno : 0;
     if (err == 0) {
         err = fillTemp(temp, exists ? &old : nullptr, st, head);
         if (err == 0 && ::rename(tempName.c_str(), target.c_str()) != 0) err = errno;

@@ -168,11 +168,18 @@ TEST_F(SequenceFileTest, SaveThroughLinksKeepsLinksModeOwnerAndTail) {
     fs::create_symlink(dir.file("sub/later.KDX"), dir.path() / "ahead.KDX");
     const auto top = listing(dir.path());
     fillDistinct(seq, 6);
+    // A reader that has the old file open keeps reading the old bytes: the
+    // save made a new file rather than writing over the old one.
+    const int reader = open(real.c_str(), O_RDONLY);
 
     ASSERT_EQ(saveSequenceFile(dir.file("link0"), seq, kStamp).error, "");
     ASSERT_EQ(saveSequenceFile(dir.file("ahead.KDX"), seq, kStamp).error, "");
 
     EXPECT_EQ(readWholeFile(real), savedBytes(seq, old));
+    std::vector<uint8_t> seen(old.size());
+    EXPECT_EQ(pread(reader, seen.data(), seen.size(), 0), static_cast<ssize_t>(old.size()));
+    close(reader);
+    EXPECT_EQ(seen, old);
     EXPECT_EQ(fs::status(real).permissions(), mode);
     struct stat st {};
     ASSERT_EQ(stat(real.c_str(), &st), 0);
@@ -365,6 +372,13 @@ std::string device(const TempFolder& d) {
 }
 // A process reading its own memory at address 0 gets an I/O error.
 std::string unreadable(const TempFolder&) { return "/proc/self/mem"; }
+std::string newFileInClosedFolder(const TempFolder& d) {
+    fs::path folder = d.path() / "closed";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    return (folder / "new.KDX").string();
+}
 std::string linkCycle(const TempFolder& d) {
     fs::create_symlink("cycle.KDX", d.path() / "cycle.KDX");
     return d.file("cycle.KDX");
@@ -396,6 +410,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"LoadDevice", "File access denied.", false, device},
         FailureCase{"SaveReadOnlyAttribute", "File access denied.", true, readOnlyAttribute},
         FailureCase{"SaveReadOnlyFileUnprivileged", "File access denied.", true, readOnlyFile, true},
+        FailureCase{"SaveNewFileInClosedFolder", "File access denied.", true, newFileInClosedFolder, true},
         FailureCase{"LoadUnreadableFile", "I/O error 5.", false, unreadable},
         FailureCase{"SaveThroughLinkCycle", "I/O error 40.", true, linkCycle},
         FailureCase{"LoadWithNoDescriptorLeft", "Too many open files.", false, existingFile, false, true},
@@ -546,6 +561,7 @@ TEST(SequenceFileNames, NameWithoutExtensionGetsKdx) {
     EXPECT_EQ(withDefaultExtension("walk.kdx"), "walk.kdx");
     EXPECT_EQ(withDefaultExtension("walk.txt"), "walk.txt");
     EXPECT_EQ(withDefaultExtension("/tmp/.hidden"), "/tmp/.hidden.KDX");
+    EXPECT_EQ(withDefaultExtension("/home/u/"), "/home/u/");
 }
 
 TEST(SequenceFileNames, FilterMatchesKdxInAnyCase) {

@@ -37,7 +37,6 @@ std::string fileErrorMessage(int err, const std::string& path) {
 }
 
 bool sequenceFileExists(const std::string& path) {
-    if (path.empty()) return false;
     std::error_code ec;
     fs::file_status st = fs::status(path, ec);
     return st.type() != fs::file_type::not_found;

@@ -242,8 +242,9 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
         temp.close();
         DeleteFileW(tempName.c_str());
     }
-    // A folder that takes no new file still lets a writable file be rewritten.
-    if (exists && err == ERROR_ACCESS_DENIED) {
+    // A folder that takes no new file (or lets no file in it be removed)
+    // still lets a writable file be rewritten.
+    if (exists && (err == ERROR_ACCESS_DENIED || err == ERROR_UNABLE_TO_REMOVE_REPLACED)) {
         old.close();
         return rewriteInPlace(target, head);
     }

@@ -193,6 +193,10 @@ TEST_F(SequenceFileTest, SaveThroughLinksKeepsLinksModeOwnerAndTail) {
     EXPECT_TRUE(fs::is_symlink(dir.path() / "ahead.KDX"));
     EXPECT_EQ(listing(dir.path()), top);
     EXPECT_EQ(listing(dir.path() / "sub"), (std::vector<std::string>{"hop", "later.KDX", "real.KDX"}));
+
+    // One link more than the system follows is refused as it would be.
+    fs::create_symlink("link0", dir.path() / "link-1");
+    EXPECT_EQ(saveSequenceFile(dir.file("link-1"), seq, kStamp).error, "I/O error 40.");
 }
 
 // Load needs only read access: a read-only file (of another user, where the
@@ -562,6 +566,8 @@ TEST(SequenceFileNames, NameWithoutExtensionGetsKdx) {
     EXPECT_EQ(withDefaultExtension("walk.txt"), "walk.txt");
     EXPECT_EQ(withDefaultExtension("/tmp/.hidden"), "/tmp/.hidden.KDX");
     EXPECT_EQ(withDefaultExtension("/home/u/"), "/home/u/");
+    EXPECT_EQ(withDefaultExtension("a.b"), "a.b");
+    EXPECT_EQ(withDefaultExtension("/tmp/a.b"), "/tmp/a.b");
 }
 
 TEST(SequenceFileNames, FilterMatchesKdxInAnyCase) {

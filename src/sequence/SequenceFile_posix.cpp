@@ -172,7 +172,8 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     const bool exists = err == 0;
 
     // Beside the file, so that the rename stays within one file system. Until
-    // it has the old file's permission bits, only the owner may read it.
+    // it has the old file's permission bits, only the owner may read it; a
+    // new file gets what any new file gets here (read-write less the umask).
     const fs::path folder = fs::path(target).parent_path() / ".";
     const std::string tempName = tempNameIn(folder);
     const mode_t mode = exists ? S_IRUSR | S_IWUSR

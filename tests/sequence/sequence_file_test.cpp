@@ -469,9 +469,6 @@ struct RoomCase {
     Room room;
     bool existing;
 };
-void PrintTo(const RoomCase& c, std::ostream* os) {
-    *os << (c.room == Room::smallDisk ? "smallDisk" : "fileSizeLimit") << (c.existing ? "/existing" : "/new");
-}
 
 class OutOfRoomTest : public SequenceFileTest, public ::testing::WithParamInterface<RoomCase> {};
 
@@ -535,7 +532,11 @@ TEST_P(OutOfRoomTest, LeavesOldFileAndMemoryAsTheyWere) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, OutOfRoomTest,
                          ::testing::Values(RoomCase{Room::fileSizeLimit, true}, RoomCase{Room::fileSizeLimit, false},
-                                           RoomCase{Room::smallDisk, true}, RoomCase{Room::smallDisk, false}));
+                                           RoomCase{Room::smallDisk, true}, RoomCase{Room::smallDisk, false}),
+                         [](const ::testing::TestParamInfo<RoomCase>& info) {
+                             return std::string(info.param.room == Room::smallDisk ? "SmallDisk" : "FileSizeLimit") +
+                                    (info.param.existing ? "ExistingFile" : "NewFile");
+                         });
 
 // Kinds the tests cannot provoke on this machine, by their error numbers.
 struct ErrnoCase {

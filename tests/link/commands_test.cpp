@@ -243,6 +243,7 @@ protected:
         expectSearching();
         EXPECT_EQ(status.calls[1].text, text);
         EXPECT_EQ(status.calls[1].colour, kLime);
+        EXPECT_FALSE(status.calls[1].repaintNow);  // shown when the window next paints
     }
     RecordingStatus status;
 };

@@ -128,6 +128,9 @@ TEST_F(FakeLine, TenRefusedAttemptsGiveUpAndKeepTheRest) {
     // The next call drops the refused character and sends the rest first.
     EXPECT_TRUE(port->SendString("D"));
     EXPECT_EQ(device->sent, (std::vector<uint8_t>{'B', 'C', 'D'}));
+    // The last character of a text failing is a failure too.
+    device->outQueues.assign(10, 4096);
+    EXPECT_FALSE(port->SendString("E"));
 }
 
 // A line that takes nothing: the first write waits the whole budget, the
@@ -190,6 +193,32 @@ TEST_F(FakeLine, ReadsTakeAtMost4096BytesAtATime) {
               (Calls{"timeouts MAX 0 0 0 0", "read 4096 -> 4096", "timeouts 0 0 20 0 0",
                      "read 4096 -> 904", "timeouts 0 0 20 0 0", "read 1 -> 0",
                      "timeouts MAX 0 0 0 0", "status"}));
+
+    // A count of 0 or below takes nothing, and leaves the destination alone.
+    trace.clear();
+    device->input = {'z'};
+    dest[0] = 'd';
+    EXPECT_EQ(port->Read(dest.data(), 0), 0);
+    EXPECT_EQ(port->Read(dest.data(), -3), 0);
+    EXPECT_EQ(dest[0], 'd');
+    EXPECT_EQ(device->input.size(), 1u);
+}
+
+// A line whose status counts bytes that no read yields ends the discard
+// instead of polling it for ever.
+TEST_F(FakeLine, DiscardEndsWhenAReadYieldsNothing) {
+    open();
+    device->unreadable = 3;
+    EXPECT_EQ(port->Drain(0, 100), 0);
+    EXPECT_EQ(trace.entries, (Calls{"timeouts MAX 0 0 0 0", "status in 3", "read 3 -> 0"}));
+}
+
+TEST_F(FakeLine, CloseReleasesTheDevice) {
+    open();
+    port->Close();
+    EXPECT_EQ(trace.entries, (Calls{"close"}));
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_EQ(port->buffer(), nullptr);
 }
 
 }  // namespace

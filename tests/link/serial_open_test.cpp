@@ -59,7 +59,11 @@ TEST_F(SerialOpen, OpensConfiguresAndCloses) {
     EXPECT_EQ(port.handle(), SerialDevice::kInvalidHandle);
     EXPECT_EQ(port.buffer(), nullptr);
 
-    // Released: the same object (and so anyone else) can have it again.
+    // Released: another object, and this one, can have it again.
+    RecordingNotifier other;
+    TSerial second(other, ticks);
+    EXPECT_TRUE(second.Open(sim.portName(), "2400", "None", "8", true));
+    second.Close();
     EXPECT_TRUE(port.Open(sim.portName(), "2400", "None", "8", true));
     port.Close();
 }

@@ -77,6 +77,7 @@ public:
     int commStateReads = 1 << 30;  // GetCommState calls that succeed before it fails
     LineSettings reported{9600, 0x00003F13u, 7, 1, 2};  // what GetCommState reports
     std::deque<uint8_t> input;      // bytes waiting to be read
+    uint32_t unreadable = 0;        // bytes the line status counts that no read yields
     bool echo = false;              // every byte written comes back
     std::function<void(uint8_t)> onWrite;  // runs after each byte written
     // Output queue counts for the following ClearCommError calls (then 0).
@@ -131,6 +132,10 @@ public:
     bool ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) override {
         bytesRead = 0;
         if (vanished) return fail("read " + std::to_string(count) + " failed");
+        if (++reads_ > 100000) {
+            ADD_FAILURE() << "reading without end";
+            vanished = true;
+        }
         auto* out = static_cast<uint8_t*>(dest);
         while (bytesRead < count && !input.empty()) {
             out[bytesRead++] = input.front();
@@ -177,7 +182,7 @@ public:
             errors = 0x0400;
             return fail("status failed");
         }
-        status.inQueue = static_cast<uint32_t>(input.size());
+        status.inQueue = static_cast<uint32_t>(input.size()) + unreadable;
         if (!outQueues.empty()) {
             status.outQueue = outQueues.front();
             outQueues.pop_front();
@@ -220,4 +225,5 @@ private:
     FakeTicks& ticks_;
     Handle handle_ = kInvalidHandle;
     bool gone_ = false;
+    int reads_ = 0;
 };

@@ -159,9 +159,11 @@ TEST_F(FakeLine, EveryWaitIsBounded) {
     port->SendByte('x', 0);
     port->ReadByte(0);
     port->Drain(3, -1);
+    port->ReadByte(1);
     EXPECT_EQ(trace.entries,
               (Calls{"timeouts 0 0 0 0 150", "write 78", "wait-drained 150", "timeouts 0 0 150 0 0",
-                     "read 1 -> 0", "timeouts 0 0 150 0 0", "read 3 -> 0"}));
+                     "read 1 -> 0", "timeouts 0 0 150 0 0", "read 3 -> 0", "timeouts 0 0 1 0 0",
+                     "read 1 -> 0"}));
 
     trace.clear();
     device->onWrite = [this](uint8_t) { ticks.advance(40); };

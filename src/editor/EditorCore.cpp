@@ -44,6 +44,7 @@ void EditorCore::DownloadClick() {
 bool EditorCore::handlePortLost() {
     if (!serialPort.deviceGone()) return false;
     lostPortName_ = serialPort.portName();
+    ++portLosses_;
     serialPort.Close();
     state.portStatus = -1;
     view_.ShowStatus("    Comm Port Lost", kYellow, true);
@@ -51,6 +52,9 @@ bool EditorCore::handlePortLost() {
 }
 
 void EditorCore::QuitClick() {
+    // The menu that chose Exit has closed, but what it covered is drawn
+    // anew only by a repaint: the waits below handle no window events.
+    view_.repaintNow();
     if (state.portStatus != -1) {
         serialPort.Close();
         view_.ShowStatus("  Closing Comm Port", kYellow, true);

@@ -54,6 +54,13 @@ public:
     void PauseChange(int channel);
     void PosKeyDown(int channel, int& key);
     void PositionExit(int channel);
+    // A click on another control of the window while a position box is in
+    // typing mode: ends it as leaving the box would (sync and send, then
+    // the clamp), before the clicked control's own handling. Does nothing
+    // when no box is in typing mode.
+    void endTypingMode();
+    // The strip whose position box is in typing mode; -1 when none is.
+    int typingChannel() const { return state.typingPosition ? typingChannel_ : -1; }
     void StaticTextOffClick(int channel);
     void StaticTextMaxClick(int channel);
     void StaticTextCtrClick(int channel);
@@ -106,7 +113,8 @@ public:
     // Run after every operation that used the port: when its device went
     // away (an adapter pulled), closes the port once, sets portStatus back to
     // -1 so that choosing the port again works, and shows "    Comm Port Lost"
-    // on yellow at once. True when that happened in this call.
+    // on yellow at once. True when that happened in this call. A running
+    // playback then ends as Stop would, at the player's next step.
     bool handlePortLost();
     // The name of the port whose device went away last; empty until then and
     // again after the next successful port selection.
@@ -120,9 +128,14 @@ private:
     void attachHandlers(TChannel& strip);
     void showJumpLabel(int32_t jumpTo, bool emptyWhenNone);
     void showChannel(int frame, int channel);
+    // Stop's own changes (playing cleared, frame 0 shown, edit buttons back)
+    // without its status, which would hide the loss.
+    void stopPlayback();
 
     MainWindowView& view_;
     TickSource& ticks_;
     PortLister ports_;
     std::string lostPortName_;
+    unsigned portLosses_ = 0;  // counts handlePortLost's closes; a player compares
+    int typingChannel_ = 0;    // the box whose key set typingPosition
 };

@@ -121,8 +121,10 @@ void EditorCore::PriorFrameClick() {
 
 void EditorCore::NextFrameClick() {
     if (state.currentFrame < kFrameCount - 1) ++state.currentFrame;
+    const unsigned losses = portLosses_;
     IndexChange();
-    view_.ShowStatus("      Animating", std::nullopt, false);
+    // A loss met while the frame was sent stays on view.
+    if (portLosses_ == losses) view_.ShowStatus("      Animating", std::nullopt, false);
 }
 
 void EditorCore::LastFrameClick() {

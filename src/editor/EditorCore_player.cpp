@@ -25,6 +25,14 @@ void EditorCore::RunClick() {
     else
         state.currentFrame = 0;
 
+    // A device that goes away under any step of the playback ends it.
+    const unsigned losses = portLosses_;
+    auto portLost = [&] {
+        if (portLosses_ == losses) return false;
+        stopPlayback();
+        return true;
+    };
+
     // Below 127, not 128: a pass never starts at 127 by advancing to it.
     while (state.currentFrame < kFrameCount - 1) {
         if (state.paused || !state.playing) {
@@ -39,13 +47,19 @@ void EditorCore::RunClick() {
             continue;
         }
         view_.processPendingEvents();
+        if (portLost()) return;
         if (!Sequence::validFrame(state.currentFrame)) return;  // Exit or the window closed
         UpdateDisplay();
+        if (portLost()) return;
+        // The strips show the frame for the whole pass, whose waits handle
+        // no events.
+        view_.repaintNow();
         for (int c = 0; c < kChannelCount; ++c) {
             // A jump to a frame that does not exist (only a file can hold
             // one) ends the pass; the loop test then ends playback.
             if (!Sequence::validFrame(state.currentFrame)) break;
             if (sequence.channel(state.currentFrame, c).changed) PlayChannel(c);
+            if (portLost()) return;
         }
         // Past such a jump the index is held at 128, the one "no frame"
         // value Exit also uses: the loop test ends playback, and Prior Frame
@@ -62,7 +76,8 @@ void EditorCore::PlayChannel(int channel) {
     if (!Sequence::validFrame(state.currentFrame)) return;
     const ChannelSetting s = sequence.channel(state.currentFrame, channel);
     sendPositionCommand(serialPort, channel, s.rate, s.position, s.offset);
-    handlePortLost();
+    // The playback ends; a pause for a device that is gone is not waited.
+    if (handlePortLost()) return;
     // A pause from a file may lie outside the box's range; a negative one
     // would otherwise wait for weeks.
     Delay(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)));
@@ -76,11 +91,17 @@ void EditorCore::PauseButtonClick() {
 }
 
 void EditorCore::StopClick() {
+    const unsigned losses = portLosses_;
+    stopPlayback();
+    // A loss met while frame 0 was sent stays on view.
+    if (portLosses_ == losses) view_.ShowStatus("           Stopped", std::nullopt, true);
+}
+
+void EditorCore::stopPlayback() {
     state.playing = false;
     state.currentFrame = 0;
     IndexChange();
     view_.setButtonEnabled(ViewButton::Write, true);
     view_.setButtonEnabled(ViewButton::Insert, true);
     view_.setButtonEnabled(ViewButton::Delete, true);
-    view_.ShowStatus("           Stopped", std::nullopt, true);
 }

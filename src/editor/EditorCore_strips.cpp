@@ -1,6 +1,9 @@
 // The handlers of the 32 channel strips. Each finds its strip by the channel
 // index and marks as its last step.
 
+#include <algorithm>
+#include <cstdint>
+
 #include "editor/EditorCore.h"
 #include "link/Commands.h"
 
@@ -43,8 +46,13 @@ void EditorCore::TrackChange(int channel) {
 
 void EditorCore::PositionChange(int channel) {
     TChannel& s = strip(channel);
-    if (!state.typingPosition)
-        s.Track.setPosition(s.Track.maximum() - (s.PositionEdit.value() - s.PositionEdit.minimum()));
+    if (!state.typingPosition) {
+        // A typed value may be any 32-bit number: computed wide, then held
+        // to what the slider takes anyway.
+        const int64_t p = int64_t{s.Track.maximum()} -
+                          (int64_t{s.PositionEdit.value()} - s.PositionEdit.minimum());
+        s.Track.setPosition(static_cast<int>(std::clamp<int64_t>(p, s.Track.minimum(), s.Track.maximum())));
+    }
     mark(channel);
 }
 
@@ -71,6 +79,7 @@ void EditorCore::PosKeyDown(int channel, int& key) {
         PositionChange(channel);
     }
     state.typingPosition = isTypingKey(key);
+    if (state.typingPosition) typingChannel_ = channel;
     markFrameUsed();
 }
 
@@ -79,6 +88,10 @@ void EditorCore::PositionExit(int channel) {
         state.typingPosition = false;
         PositionChange(channel);
     }
+}
+
+void EditorCore::endTypingMode() {
+    if (state.typingPosition) strip(typingChannel_).PositionEdit.focusLost();
 }
 
 void EditorCore::StaticTextOffClick(int channel) {

@@ -1,7 +1,8 @@
 #pragma once
 // What the editor core needs of the main window: the status field, the two
 // labels, the transport and edit buttons, message boxes, the file dialogs,
-// the port submenu, processing pending events and ending the application.
+// the port submenu, processing pending events, drawing at once and ending
+// the application.
 // The Qt window implements it; tests use a recording fake.
 
 #include <optional>
@@ -36,4 +37,9 @@ public:
 
     // Ends the event loop once the current event is done.
     virtual void quitApplication() = 0;
+
+    // Draws every change made so far at once, without handling events: the
+    // caller goes on with busy waits that handle none. A view that draws
+    // nothing need not implement it.
+    virtual void repaintNow() {}
 };

@@ -92,12 +92,10 @@ bool runVersionQuery(TSerial& port, int32_t portStatus, StatusDisplay& status) {
     // The line returns the eight query bytes first; the version follows.
     port.Read(reply, 11);
 
-    char text[20] = "      Version: ";
+    char text[20] = "      Version: ";  // the rest of the array is zero
     text[15] = static_cast<char>(reply[8]);
     text[16] = static_cast<char>(reply[9]);
     text[17] = static_cast<char>(reply[10]);
-    text[18] = 0;
-    text[19] = 0;
     status.ShowStatus(std::string(text), kLime, false);  // up to the first zero byte
     return true;
 }

@@ -3,9 +3,12 @@
 // effects of the Win32 calls CreateFile, GetCommState, SetCommState,
 // SetCommTimeouts, ReadFile, WriteFile, ClearCommError, EscapeCommFunction
 // and CloseHandle. Implemented per platform by file (serial_device_posix.cpp,
-// serial_device_win.cpp); TSerial's own logic holds no platform code.
+// serial_device_win.cpp); TSerial's own logic holds no platform code. Tests
+// put a scripted device in its place for what a pseudo-terminal cannot show
+// (a full output queue, modem lines, parity).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The five time-outs in the order of the platform's COMMTIMEOUTS record.
@@ -28,6 +31,7 @@ struct LineSettings {
     uint8_t byteSize = 8;
     uint8_t parity = 0;      // 0 none, 2 even
     uint8_t stopBits = 0;    // 0 one stop bit
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
 
 struct CommStatus {
@@ -51,37 +55,35 @@ public:
     static constexpr Handle kInvalidHandle = -1;  // all bits set
 
     SerialDevice() = default;
-    ~SerialDevice();  // closes a handle still open
+    virtual ~SerialDevice() = default;  // an implementation closes a handle still open
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
     // Opens the port of that short name for exclusive, synchronous read and
-    // write (POSIX: "/dev/" + name). On failure returns kInvalidHandle and
-    // sets errorCode: kErrorFileNotFound, kErrorAccessDenied or another code.
-    Handle CreateFile(const std::string& portName, uint32_t& errorCode);
-    bool CloseHandle();
-    bool GetCommState(LineSettings& settings);
-    bool SetCommState(const LineSettings& settings);
-    bool SetCommTimeouts(const CommTimeouts& timeouts);
+    // write (POSIX: "/dev/" + name, a terminal device and nothing else). On
+    // failure returns kInvalidHandle and sets errorCode: kErrorFileNotFound,
+    // kErrorAccessDenied or another code.
+    virtual Handle CreateFile(const std::string& portName, uint32_t& errorCode) = 0;
+    virtual bool CloseHandle() = 0;
+    virtual bool GetCommState(LineSettings& settings) = 0;
+    virtual bool SetCommState(const LineSettings& settings) = 0;
+    virtual bool SetCommTimeouts(const CommTimeouts& timeouts) = 0;
     // Honours the current time-outs as the platform table of TSerial says.
-    bool ReadFile(void* dest, uint32_t count, uint32_t& bytesRead);
+    virtual bool ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) = 0;
     // A write whose time-out expires reports success with fewer bytes written.
-    bool WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten);
+    virtual bool WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) = 0;
     // Returns and clears the line-error flags and reports the queue counts.
-    bool ClearCommError(uint32_t& errors, CommStatus& status);
-    bool EscapeCommFunction(uint32_t code);
+    virtual bool ClearCommError(uint32_t& errors, CommStatus& status) = 0;
+    virtual bool EscapeCommFunction(uint32_t code) = 0;
     // Blocks until the output queue is empty or ms have passed; false on
     // time-out. Lets a byte take its wire time.
-    bool WaitOutputDrained(uint32_t ms);
+    virtual bool WaitOutputDrained(uint32_t ms) = 0;
 
-    Handle handle() const { return handle_; }
     // True once a read, write or wait on the open handle failed because the
-    // device itself went away (POSIX: EIO, ENXIO, ENODEV, POLLHUP/POLLERR);
-    // false again after CreateFile or CloseHandle.
-    bool gone() const { return gone_; }
-
-private:
-    Handle handle_ = kInvalidHandle;
-    bool gone_ = false;
-    CommTimeouts timeouts_{};
+    // device itself went away (an adapter pulled); false again after
+    // CreateFile or CloseHandle.
+    virtual bool gone() const = 0;
 };
+
+// The serial device of this platform (serial_device_posix.cpp, serial_device_win.cpp).
+std::unique_ptr<SerialDevice> makeSystemSerialDevice();

@@ -10,6 +10,15 @@ namespace {
 
 constexpr int kBufferSize = 4096;  // the block holds one byte more
 
+// A time-out of 0 means "no time-out" to the device: a line that stops
+// draining would then hold the program for good. Such waits are bounded by
+// the command set's per-byte write time-out instead.
+constexpr uint32_t kNoTimeoutBoundMs = 150;
+// What one character of SendString may spend waiting for the line, over
+// all of its attempts.
+constexpr uint32_t kCharacterBudgetMs = 150;
+constexpr int kSendAttempts = 10;
+
 constexpr unsigned kBeepHz = 1000;
 constexpr unsigned kBeepMs = 75;
 
@@ -20,9 +29,17 @@ bool decimalValue(const std::string& text, uint32_t& value) {
     return ec == std::errc() && p == end && !text.empty();
 }
 
+uint32_t boundedMs(int timeoutMs) {
+    return timeoutMs > 0 ? static_cast<uint32_t>(timeoutMs) : kNoTimeoutBoundMs;
+}
+
 }  // namespace
 
-TSerial::TSerial(Notifier& notifier, TickSource& ticks) : notifier_(notifier), ticks_(ticks) {}
+TSerial::TSerial(Notifier& notifier, TickSource& ticks)
+    : TSerial(notifier, ticks, makeSystemSerialDevice()) {}
+
+TSerial::TSerial(Notifier& notifier, TickSource& ticks, std::unique_ptr<SerialDevice> device)
+    : device_(std::move(device)), notifier_(notifier), ticks_(ticks) {}
 
 TSerial::~TSerial() = default;
 
@@ -33,7 +50,7 @@ bool TSerial::Open(const std::string& name, const std::string& baud, const std::
     if (!acceptablePortName(name)) return false;
 
     uint32_t code = 0;
-    handle_ = device_.CreateFile(name, code);
+    handle_ = device_->CreateFile(name, code);
     if (handle_ == SerialDevice::kInvalidHandle) {
         lastError_ = code;
         const char* reason = "Reason is unknown.";
@@ -49,12 +66,12 @@ bool TSerial::Open(const std::string& name, const std::string& baud, const std::
     }
 
     LineSettings settings;
-    if (!device_.GetCommState(settings)) {
+    if (!device_->GetCommState(settings)) {
         if (showErrors) {
             notifier_.Beep(kBeepHz, kBeepMs);
             notifier_.ShowMessage("Unable to build data control block for serial port.");
         }
-        device_.CloseHandle();
+        device_->CloseHandle();
         handle_ = SerialDevice::kInvalidHandle;
         return false;
     }
@@ -69,7 +86,7 @@ bool TSerial::Open(const std::string& name, const std::string& baud, const std::
 
 void TSerial::Close() {
     if (!isOpen_) return;
-    device_.CloseHandle();
+    device_->CloseHandle();
     isOpen_ = false;
     portName_.clear();
     handle_ = SerialDevice::kInvalidHandle;
@@ -80,7 +97,7 @@ void TSerial::Configure(const std::string& baud, const std::string& parity,
                         const std::string& dataBits) {
     if (!isOpen_) return;
     LineSettings settings;
-    if (!device_.GetCommState(settings)) {
+    if (!device_->GetCommState(settings)) {
         notifier_.Beep(kBeepHz, kBeepMs);
         notifier_.ShowMessage("Unable to set configuration on serial port.");
         return;
@@ -92,7 +109,7 @@ void TSerial::Configure(const std::string& baud, const std::string& parity,
     settings.parity = parity == "None" ? 0 : 2;
     settings.stopBits = 0;
     settings.flags = 0;
-    device_.SetCommState(settings);
+    device_->SetCommState(settings);
     SetDtr(false);
     SetRts(false);
 }
@@ -100,7 +117,7 @@ void TSerial::Configure(const std::string& baud, const std::string& parity,
 void TSerial::SetTimeouts(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                           uint32_t writeMultiplier, uint32_t writeConstant) {
     timeouts_ = {readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant};
-    device_.SetCommTimeouts(timeouts_);
+    device_->SetCommTimeouts(timeouts_);
 }
 
 int TSerial::Read(uint8_t* dest, int count) {
@@ -108,34 +125,31 @@ int TSerial::Read(uint8_t* dest, int count) {
     SetTimeouts(kMaxDword, 0, 0, 0, 0);
     count = std::clamp(count, 0, kBufferSize);
     uint32_t got = 0;
-    device_.ReadFile(dest, static_cast<uint32_t>(count), got);
+    device_->ReadFile(dest, static_cast<uint32_t>(count), got);
     return static_cast<int>(got);
 }
 
 int TSerial::ReadByte(int timeoutMs) {
     if (!isOpen_) return 1000;
-    SetTimeouts(0, 0, static_cast<uint32_t>(timeoutMs), 0, 0);
+    SetTimeouts(0, 0, boundedMs(timeoutMs), 0, 0);
     uint8_t byte = 0;
     uint32_t got = 0;
-    device_.ReadFile(&byte, 1, got);
+    device_->ReadFile(&byte, 1, got);
     return got == 1 ? byte : -1;
 }
 
 bool TSerial::SendByte(uint8_t value, int timeoutMs) {
     if (!isOpen_) return false;
-    const uint32_t limit = static_cast<uint32_t>(timeoutMs);
+    const uint32_t limit = boundedMs(timeoutMs);
     SetTimeouts(0, 0, 0, 0, limit);
     const uint32_t t0 = ticks_.GetTickCount();
     uint32_t written = 0;
-    const bool ok = device_.WriteFile(&value, 1, written);
+    const bool ok = device_->WriteFile(&value, 1, written);
     // Return once the byte is on the line, as a port without a driver-side
     // queue would, but never later than the write time-out allows.
     if (ok && written == 1) {
         const uint32_t spent = ticks_.GetTickCount() - t0;
-        if (limit == 0)
-            device_.WaitOutputDrained(kMaxDword);
-        else if (spent < limit)
-            device_.WaitOutputDrained(limit - spent);
+        if (spent < limit) device_->WaitOutputDrained(limit - spent);
     }
     return ok;
 }
@@ -144,20 +158,25 @@ bool TSerial::SendString(const std::string& text) {
     if (!isOpen_) return false;
     uint8_t* staging = buffer_.get();
     staging[0] = 0;
-    SetTimeouts(0, 0, 0, 0, 0);
     pendingOutput_ += text;
 
     while (!pendingOutput_.empty() && staging[0] == 0) {
         staging[0] = static_cast<uint8_t>(pendingOutput_.front());
         staging[1] = 0;
         pendingOutput_.erase(0, 1);
-        for (int attempt = 0; attempt < 10 && staging[0] != 0; ++attempt) {
+        // The attempts of one character share one budget for waiting on the
+        // line; each write may use what is left of it (at least 1 ms, since
+        // a write time-out of 0 would mean none).
+        const uint32_t t0 = ticks_.GetTickCount();
+        for (int attempt = 0; attempt < kSendAttempts && staging[0] != 0; ++attempt) {
             uint32_t errors = 0;
             CommStatus status;
-            device_.ClearCommError(errors, status);
+            device_->ClearCommError(errors, status);
             if (status.outQueue < kBufferSize) {
+                const uint32_t spent = ticks_.GetTickCount() - t0;
+                SetTimeouts(0, 0, 0, 0, spent < kCharacterBudgetMs ? kCharacterBudgetMs - spent : 1);
                 uint32_t written = 0;
-                device_.WriteFile(staging, 1, written);
+                device_->WriteFile(staging, 1, written);
                 if (written == 1) staging[0] = 0;
             }
         }
@@ -169,9 +188,9 @@ int TSerial::Drain(int count, int timeoutMs) {
     if (!isOpen_) return -1;
     uint8_t* buf = buffer_.get();
     if (count >= 1 && count <= kBufferSize) {
-        SetTimeouts(0, 0, static_cast<uint32_t>(timeoutMs), 0, 0);
+        SetTimeouts(0, 0, boundedMs(timeoutMs), 0, 0);
         uint32_t got = 0;
-        device_.ReadFile(buf, static_cast<uint32_t>(count), got);
+        device_->ReadFile(buf, static_cast<uint32_t>(count), got);
         return static_cast<int>(got);
     }
     SetTimeouts(kMaxDword, 0, 0, 0, 0);
@@ -179,12 +198,12 @@ int TSerial::Drain(int count, int timeoutMs) {
     for (;;) {
         uint32_t errors = 0;
         CommStatus status;
-        const bool polled = device_.ClearCommError(errors, status);
+        const bool polled = device_->ClearCommError(errors, status);
         lastError_ = errors;
         if (!polled || status.inQueue == 0) break;
         const uint32_t want = std::min<uint32_t>(status.inQueue, kBufferSize);
         uint32_t got = 0;
-        const bool ok = device_.ReadFile(buf, want, got);
+        const bool ok = device_->ReadFile(buf, want, got);
         total += static_cast<int>(got);
         // A queue that reports bytes but yields none would otherwise loop forever.
         if (!ok || got == 0) break;
@@ -194,12 +213,12 @@ int TSerial::Drain(int count, int timeoutMs) {
 
 void TSerial::SetDtr(bool on) {
     if (!isOpen_) return;
-    device_.EscapeCommFunction(on ? kSetDtr : kClrDtr);
+    device_->EscapeCommFunction(on ? kSetDtr : kClrDtr);
 }
 
 void TSerial::SetRts(bool on) {
     if (!isOpen_) return;
-    device_.EscapeCommFunction(on ? kSetRts : kClrRts);
+    device_->EscapeCommFunction(on ? kSetRts : kClrRts);
 }
 
 bool TSerial::Probe() {

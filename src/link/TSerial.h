@@ -14,7 +14,10 @@ class TickSource;
 
 class TSerial {
 public:
+    // On this platform's serial device.
     TSerial(Notifier& notifier, TickSource& ticks);
+    // On the given device (tests substitute a scripted one).
+    TSerial(Notifier& notifier, TickSource& ticks, std::unique_ptr<SerialDevice> device);
     ~TSerial();  // does not close the port by itself; the owner calls Close
     TSerial(const TSerial&) = delete;
     TSerial& operator=(const TSerial&) = delete;
@@ -47,7 +50,7 @@ public:
     // The device of the open port went away (an adapter pulled): a read,
     // write or wait failed with a device error. Operations go on failing
     // quietly until the owner closes the port; false while closed.
-    bool deviceGone() const { return isOpen_ && device_.gone(); }
+    bool deviceGone() const { return isOpen_ && device_->gone(); }
 
     // Longest accepted port name on this platform (6 on Windows, where it
     // guards "\\.\" + name; POSIX names such as ttyUSB0 are longer).
@@ -62,7 +65,7 @@ private:
     CommTimeouts timeouts_{};
     uint32_t lastError_ = 0;
 
-    SerialDevice device_;
+    std::unique_ptr<SerialDevice> device_;
     Notifier& notifier_;
     TickSource& ticks_;
 };

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -84,44 +85,86 @@ void sleepShort(int ms) {
     nanosleep(&ts, nullptr);
 }
 
+uint32_t openErrorCode(int e) {
+    if (e == ENOENT || e == ENOTDIR) return kErrorFileNotFound;
+    if (e == EACCES || e == EBUSY || e == EPERM) return kErrorAccessDenied;
+    return kErrnoMark | static_cast<uint32_t>(e);
+}
+
+class PosixSerialDevice final : public SerialDevice {
+public:
+    ~PosixSerialDevice() override { CloseHandle(); }
+    Handle CreateFile(const std::string& portName, uint32_t& errorCode) override;
+    bool CloseHandle() override;
+    bool GetCommState(LineSettings& settings) override;
+    bool SetCommState(const LineSettings& settings) override;
+    bool SetCommTimeouts(const CommTimeouts& timeouts) override;
+    bool ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) override;
+    bool WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) override;
+    bool ClearCommError(uint32_t& errors, CommStatus& status) override;
+    bool EscapeCommFunction(uint32_t code) override;
+    bool WaitOutputDrained(uint32_t ms) override;
+    bool gone() const override { return gone_; }
+
+private:
+    // A failed read, write or wait: marks the device gone when the error says so.
+    void noteError(int e) { gone_ = gone_ || deviceError(e); }
+
+    Handle handle_ = kInvalidHandle;
+    bool gone_ = false;
+    CommTimeouts timeouts_{};
+};
+
 }  // namespace
 
-SerialDevice::~SerialDevice() { CloseHandle(); }
+std::unique_ptr<SerialDevice> makeSystemSerialDevice() { return std::make_unique<PosixSerialDevice>(); }
 
-SerialDevice::Handle SerialDevice::CreateFile(const std::string& portName, uint32_t& errorCode) {
+SerialDevice::Handle PosixSerialDevice::CreateFile(const std::string& portName, uint32_t& errorCode) {
     CloseHandle();
     errorCode = 0;
     const std::string path = "/dev/" + portName;
+    // A port is a terminal device. A name that leads anywhere else (fd/3 to
+    // a file, a FIFO) is no port: it is never opened, since opening a FIFO
+    // or a file read-write is not harmless.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0) {
+        errorCode = openErrorCode(errno);
+        return kInvalidHandle;
+    }
+    if (!S_ISCHR(named.st_mode)) {
+        errorCode = kErrorFileNotFound;
+        return kInvalidHandle;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        int e = errno;
-        if (e == ENOENT)
-            errorCode = kErrorFileNotFound;
-        else if (e == EACCES || e == EBUSY || e == EPERM)
-            errorCode = kErrorAccessDenied;
-        else
-            errorCode = kErrnoMark | static_cast<uint32_t>(e);
+        errorCode = openErrorCode(errno);
+        return kInvalidHandle;
+    }
+    // The same device as checked (the name may have been replaced
+    // meanwhile), and one with a line: /dev/null and the like are no ports.
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino || opened.st_rdev != named.st_rdev || !::isatty(fd)) {
+        ::close(fd);
+        errorCode = kErrorFileNotFound;
         return kInvalidHandle;
     }
     // TIOCEXCL alone does not keep out a second opener running as root; the
-    // lock does, for this program and for others that honour it. Something
-    // that is no terminal is left unlocked: GetCommState refuses it next.
-    if (::isatty(fd)) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            int e = errno;
-            ::close(fd);
-            errorCode = e == EWOULDBLOCK ? kErrorAccessDenied : kErrnoMark | static_cast<uint32_t>(e);
-            return kInvalidHandle;
-        }
-        ::ioctl(fd, TIOCEXCL);
+    // lock does, for this program and for others that honour it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        ::close(fd);
+        errorCode = e == EWOULDBLOCK ? kErrorAccessDenied : kErrnoMark | static_cast<uint32_t>(e);
+        return kInvalidHandle;
     }
+    ::ioctl(fd, TIOCEXCL);
     handle_ = fd;
     timeouts_ = {};
     gone_ = false;
     return handle_;
 }
 
-bool SerialDevice::CloseHandle() {
+bool PosixSerialDevice::CloseHandle() {
     if (handle_ == kInvalidHandle) return false;
     ::ioctl(handle_, TIOCNXCL);
     bool ok = ::close(handle_) == 0;  // also releases the lock
@@ -130,7 +173,7 @@ bool SerialDevice::CloseHandle() {
     return ok;
 }
 
-bool SerialDevice::GetCommState(LineSettings& settings) {
+bool PosixSerialDevice::GetCommState(LineSettings& settings) {
     termios t{};
     if (handle_ == kInvalidHandle || ::tcgetattr(handle_, &t) != 0) return false;
     settings.baudRate = baudRate(cfgetospeed(&t));
@@ -153,7 +196,7 @@ bool SerialDevice::GetCommState(LineSettings& settings) {
     return true;
 }
 
-bool SerialDevice::SetCommState(const LineSettings& settings) {
+bool PosixSerialDevice::SetCommState(const LineSettings& settings) {
     termios t{};
     if (handle_ == kInvalidHandle || ::tcgetattr(handle_, &t) != 0) return false;
     speed_t speed{};
@@ -184,12 +227,12 @@ bool SerialDevice::SetCommState(const LineSettings& settings) {
     return ::tcsetattr(handle_, TCSANOW, &t) == 0;
 }
 
-bool SerialDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
+bool PosixSerialDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
     timeouts_ = timeouts;
     return handle_ != kInvalidHandle;
 }
 
-bool SerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
+bool PosixSerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
     bytesRead = 0;
     if (handle_ == kInvalidHandle) return false;
     const CommTimeouts& to = timeouts_;
@@ -210,7 +253,7 @@ bool SerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            gone_ = gone_ || deviceError(errno);
+            noteError(errno);
             return false;
         }
         if (n == 0 && hungUp(handle_)) {  // end of file: the device is gone
@@ -235,7 +278,7 @@ bool SerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
     return true;
 }
 
-bool SerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) {
+bool PosixSerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) {
     bytesWritten = 0;
     if (handle_ == kInvalidHandle) return false;
     const uint64_t total =
@@ -253,7 +296,7 @@ bool SerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWri
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            gone_ = gone_ || deviceError(errno);
+            noteError(errno);
             return false;
         }
         int wait = remainingMs(limited, deadline);
@@ -270,7 +313,7 @@ bool SerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWri
     return true;
 }
 
-bool SerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
+bool PosixSerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
     errors = 0;
     status = {};
     if (handle_ == kInvalidHandle) return false;
@@ -281,6 +324,7 @@ bool SerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
     }
     int in = 0, out = 0;
     if (::ioctl(handle_, FIONREAD, &in) != 0 || ::ioctl(handle_, TIOCOUTQ, &out) != 0) {
+        noteError(errno);
         errors = kCeIoe;
         return false;
     }
@@ -289,7 +333,7 @@ bool SerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
     return true;
 }
 
-bool SerialDevice::EscapeCommFunction(uint32_t code) {
+bool PosixSerialDevice::EscapeCommFunction(uint32_t code) {
     if (handle_ == kInvalidHandle) return false;
     int bits = 0;
     unsigned long request = 0;
@@ -304,17 +348,21 @@ bool SerialDevice::EscapeCommFunction(uint32_t code) {
     return ::ioctl(handle_, request, &bits) == 0;
 }
 
-bool SerialDevice::WaitOutputDrained(uint32_t ms) {
+bool PosixSerialDevice::WaitOutputDrained(uint32_t ms) {
     if (handle_ == kInvalidHandle) return false;
     const bool limited = ms != kMaxDword;
     const uint64_t deadline = nowMs() + ms;
     for (;;) {
         int out = 0;
-        if (::ioctl(handle_, TIOCOUTQ, &out) != 0) {  // hung up
-            gone_ = gone_ || deviceError(errno);
+        if (::ioctl(handle_, TIOCOUTQ, &out) != 0) {
+            noteError(errno);
             return false;
         }
         if (out <= 0) return true;
+        if (hungUp(handle_)) {  // what is queued will never leave
+            gone_ = true;
+            return false;
+        }
         int left = remainingMs(limited, deadline);
         if (left == 0) return false;
         sleepShort(left);

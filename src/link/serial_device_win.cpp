@@ -18,11 +18,59 @@ namespace {
 
 HANDLE toHandle(SerialDevice::Handle h) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)); }
 
+// winerror.h's ERROR_NO_SUCH_DEVICE, which not every SDK's headers define.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
+// The errors of a device that went away after it was opened (a USB adapter
+// pulled): the driver fails the call, or the handle no longer leads anywhere.
+bool deviceError(DWORD e) {
+    switch (e) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case kErrorNoSuchDevice:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_ACCESS_DENIED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+class WinSerialDevice final : public SerialDevice {
+public:
+    ~WinSerialDevice() override { CloseHandle(); }
+    Handle CreateFile(const std::string& portName, uint32_t& errorCode) override;
+    bool CloseHandle() override;
+    bool GetCommState(LineSettings& settings) override;
+    bool SetCommState(const LineSettings& settings) override;
+    bool SetCommTimeouts(const CommTimeouts& timeouts) override;
+    bool ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) override;
+    bool WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) override;
+    bool ClearCommError(uint32_t& errors, CommStatus& status) override;
+    bool EscapeCommFunction(uint32_t code) override;
+    bool WaitOutputDrained(uint32_t ms) override;
+    bool gone() const override { return gone_; }
+
+private:
+    // Passes on the answer of a read, write or line poll; a failure with a
+    // device error marks the device gone.
+    bool note(bool ok) {
+        if (!ok && deviceError(::GetLastError())) gone_ = true;
+        return ok;
+    }
+
+    Handle handle_ = kInvalidHandle;
+    bool gone_ = false;
+    CommTimeouts timeouts_{};
+};
+
 }  // namespace
 
-SerialDevice::~SerialDevice() { CloseHandle(); }
+std::unique_ptr<SerialDevice> makeSystemSerialDevice() { return std::make_unique<WinSerialDevice>(); }
 
-SerialDevice::Handle SerialDevice::CreateFile(const std::string& portName, uint32_t& errorCode) {
+SerialDevice::Handle WinSerialDevice::CreateFile(const std::string& portName, uint32_t& errorCode) {
     CloseHandle();
     errorCode = 0;
     const std::string path = "\\\\.\\" + portName;
@@ -34,17 +82,19 @@ SerialDevice::Handle SerialDevice::CreateFile(const std::string& portName, uint3
     }
     handle_ = static_cast<Handle>(reinterpret_cast<intptr_t>(h));
     timeouts_ = {};
+    gone_ = false;
     return handle_;
 }
 
-bool SerialDevice::CloseHandle() {
+bool WinSerialDevice::CloseHandle() {
     if (handle_ == kInvalidHandle) return false;
     const bool ok = ::CloseHandle(toHandle(handle_)) != 0;
     handle_ = kInvalidHandle;
+    gone_ = false;
     return ok;
 }
 
-bool SerialDevice::GetCommState(LineSettings& settings) {
+bool WinSerialDevice::GetCommState(LineSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (handle_ == kInvalidHandle || !::GetCommState(toHandle(handle_), &dcb)) return false;
@@ -59,7 +109,7 @@ bool SerialDevice::GetCommState(LineSettings& settings) {
     return true;
 }
 
-bool SerialDevice::SetCommState(const LineSettings& settings) {
+bool WinSerialDevice::SetCommState(const LineSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (handle_ == kInvalidHandle || !::GetCommState(toHandle(handle_), &dcb)) return false;
@@ -72,7 +122,7 @@ bool SerialDevice::SetCommState(const LineSettings& settings) {
     return ::SetCommState(toHandle(handle_), &dcb) != 0;
 }
 
-bool SerialDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
+bool WinSerialDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
     timeouts_ = timeouts;
     if (handle_ == kInvalidHandle) return false;
     COMMTIMEOUTS t{timeouts.readIntervalTimeout, timeouts.readTotalTimeoutMultiplier,
@@ -81,40 +131,40 @@ bool SerialDevice::SetCommTimeouts(const CommTimeouts& timeouts) {
     return ::SetCommTimeouts(toHandle(handle_), &t) != 0;
 }
 
-bool SerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
+bool WinSerialDevice::ReadFile(void* dest, uint32_t count, uint32_t& bytesRead) {
     DWORD n = 0;
-    const bool ok = handle_ != kInvalidHandle && ::ReadFile(toHandle(handle_), dest, count, &n, nullptr);
+    const bool ok = handle_ != kInvalidHandle && note(::ReadFile(toHandle(handle_), dest, count, &n, nullptr) != 0);
     bytesRead = ok ? n : 0;
     return ok;
 }
 
-bool SerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) {
+bool WinSerialDevice::WriteFile(const void* src, uint32_t count, uint32_t& bytesWritten) {
     DWORD n = 0;
-    const bool ok = handle_ != kInvalidHandle && ::WriteFile(toHandle(handle_), src, count, &n, nullptr);
+    const bool ok = handle_ != kInvalidHandle && note(::WriteFile(toHandle(handle_), src, count, &n, nullptr) != 0);
     bytesWritten = ok ? n : 0;
     return ok;
 }
 
-bool SerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
+bool WinSerialDevice::ClearCommError(uint32_t& errors, CommStatus& status) {
     DWORD e = 0;
     COMSTAT s{};
     status = {};
-    const bool ok = handle_ != kInvalidHandle && ::ClearCommError(toHandle(handle_), &e, &s);
+    const bool ok = handle_ != kInvalidHandle && note(::ClearCommError(toHandle(handle_), &e, &s) != 0);
     errors = ok ? e : 0;
     if (ok) status = {s.cbInQue, s.cbOutQue};
     return ok;
 }
 
-bool SerialDevice::EscapeCommFunction(uint32_t code) {
+bool WinSerialDevice::EscapeCommFunction(uint32_t code) {
     return handle_ != kInvalidHandle && ::EscapeCommFunction(toHandle(handle_), code) != 0;
 }
 
-bool SerialDevice::WaitOutputDrained(uint32_t ms) {
+bool WinSerialDevice::WaitOutputDrained(uint32_t ms) {
     const DWORD t0 = ::GetTickCount();
     for (;;) {
         DWORD e = 0;
         COMSTAT s{};
-        if (handle_ == kInvalidHandle || !::ClearCommError(toHandle(handle_), &e, &s)) return false;
+        if (handle_ == kInvalidHandle || !note(::ClearCommError(toHandle(handle_), &e, &s) != 0)) return false;
         if (s.cbOutQue == 0) return true;
         if (ms != kMaxDword && ::GetTickCount() - t0 >= ms) return false;
         ::Sleep(1);

@@ -2,74 +2,41 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "sequence/SequenceFileIo.h"
+
 namespace fs = std::filesystem;
+namespace io = sequence_file_io;
 
 namespace {
 
 FileResult success() { return {}; }
 
-FileResult failure(int err, const std::string& path) {
-    return {fileErrorMessage(err, path)};
-}
-
-// A missing file in an existing folder is "not found"; a folder on the way
-// that is missing makes the name itself unusable.
-bool parentFolderExists(const std::string& path) {
-    fs::path parent = fs::path(path).parent_path();
-    if (parent.empty()) parent = ".";
-    std::error_code ec;
-    return fs::is_directory(parent, ec);
-}
-
-// Unbuffered, so that every transfer reaches the system at once and a
-// failure shows in the call that caused it rather than in a later flush.
-std::FILE* openFile(const std::string& path, const char* mode) {
-    errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), mode);
-    if (f) std::setvbuf(f, nullptr, _IONBF, 0);
-    return f;
-}
-
-int errnoOr(int fallback) { return errno != 0 ? errno : fallback; }
+FileResult failure(int err, const std::string& path) { return {fileErrorMessage(err, path)}; }
 
 }  // namespace
 
 std::string fileErrorMessage(int err, const std::string& path) {
-    switch (err) {
-    case ENOENT:
-        if (path.empty() || !parentFolderExists(path)) return "Invalid filename.";
+    switch (io::kindOf(err, path)) {
+    case io::ErrorKind::notFound:
         return "File not found.";
-    case ENOTDIR:
-    case ENAMETOOLONG:
+    case io::ErrorKind::invalidName:
         return "Invalid filename.";
-    case EMFILE:
-    case ENFILE:
+    case io::ErrorKind::tooManyFiles:
         return "Too many open files.";
-    case EACCES:
-    case EPERM:
-#ifdef EROFS
-    case EROFS:
-#endif
-    case EISDIR:
+    case io::ErrorKind::accessDenied:
         return "File access denied.";
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
+    case io::ErrorKind::diskFull:
         return "Disk full.";
-    default:
-        return "I/O error " + std::to_string(err) + ".";
+    case io::ErrorKind::other:
+        break;
     }
+    return "I/O error " + std::to_string(err) + ".";
 }
 
 bool sequenceFileExists(const std::string& path) {
-    if (path.empty()) return false;
     std::error_code ec;
     fs::file_status st = fs::status(path, ec);
     return st.type() != fs::file_type::not_found;
@@ -77,52 +44,21 @@ bool sequenceFileExists(const std::string& path) {
 
 FileResult saveSequenceFile(const std::string& path, Sequence& sequence,
                             const std::array<uint8_t, 5>& stamp) {
-    if (!sequenceFileExists(path)) {
-        // Append mode creates without truncating, should the file appear
-        // between the test and the create.
-        std::FILE* created = openFile(path, "ab");
-        if (!created) return failure(errnoOr(EIO), path);
-        errno = 0;
-        if (std::fclose(created) != 0) return failure(errnoOr(EIO), path);
-    }
-
-    std::FILE* f = openFile(path, "r+b");
-    if (!f) return failure(errnoOr(EIO), path);
-
-    std::span<uint8_t> image = sequence.image();
-    std::copy(stamp.begin(), stamp.end(), image.begin() + kStampOffset);
-
-    errno = 0;
-    std::size_t blocks = std::fwrite(image.data(), kFileBlockSize, kFileBlockCount, f);
-    if (blocks != kFileBlockCount) {
-        // A write that stops short without an error code ran out of room.
-        int err = errnoOr(ENOSPC);
-        std::fclose(f);  // already failing; the write error is the one to report
-        return failure(err, path);
-    }
-    errno = 0;
-    if (std::fclose(f) != 0) return failure(errnoOr(EIO), path);
+    std::array<uint8_t, kSequenceFileSize> head;
+    std::copy_n(sequence.image().begin(), head.size(), head.begin());
+    std::copy(stamp.begin(), stamp.end(), head.begin() + kStampOffset);
+    if (int err = io::replaceStart(path, head)) return failure(err, path);
+    // Only a saved file puts the stamp into memory.
+    std::copy(stamp.begin(), stamp.end(), sequence.image().begin() + kStampOffset);
     return success();
 }
 
 FileResult loadSequenceFile(const std::string& path, Sequence& sequence) {
-    std::FILE* f = openFile(path, "r+b");
-    if (!f) return failure(errnoOr(EIO), path);
-
     // Read aside first: a file that fails half-way leaves the sequence as it was.
     std::array<uint8_t, kSequenceFileSize> scratch;
-    errno = 0;
-    std::size_t blocks = std::fread(scratch.data(), kFileBlockSize, kFileBlockCount, f);
-    if (blocks != kFileBlockCount) {
-        bool readError = std::ferror(f) != 0;
-        int err = errnoOr(EIO);
-        std::fclose(f);
-        if (readError) return failure(err, path);
-        return {"Read beyond end of file."};
-    }
-    errno = 0;
-    if (std::fclose(f) != 0) return failure(errnoOr(EIO), path);
-
+    std::size_t got = 0;
+    if (int err = io::readStart(path, scratch, got)) return failure(err, path);
+    if (got != scratch.size()) return {"Read beyond end of file."};
     std::copy(scratch.begin(), scratch.end(), sequence.image().begin());
     return success();
 }

@@ -39,22 +39,25 @@ struct FileResult {
 // counts as present, so that opening it reports why.
 bool sequenceFileExists(const std::string& path);
 
-// Creates the file empty if it does not exist, opens it for reading and
-// writing without truncating, copies stamp into image bytes 17..21 (it stays
-// there in memory), writes image bytes 0..16383 at the start and closes it.
-// Bytes of the file beyond 16383 are kept. The stamp is copied only once the
-// file is open.
+// Writes image bytes 0..16383, with stamp in bytes 17..21, as the start of
+// the file; a longer file keeps its bytes beyond 16383, a missing one is
+// created. Only regular files are written: anything else (a folder, FIFO,
+// device or socket) fails as "File access denied." without waiting. The old
+// file is replaced whole, so a failed save leaves it as it was and leaves
+// nothing new behind; links to it are kept, and so are its permission bits.
+// The stamp is copied into memory only when the save succeeded.
 FileResult saveSequenceFile(const std::string& path, Sequence& sequence,
                             const std::array<uint8_t, 5>& stamp);
 
-// Opens the file for reading and writing (a file that cannot be written is
-// refused as the save would be), reads its first 16384 bytes into image bytes
-// 0..16383 and closes it. Image bytes 16384 and later are kept. On any
-// failure the sequence is left exactly as it was.
+// Reads the first 16384 bytes of the file (which needs only read access)
+// into image bytes 0..16383; image bytes 16384 and later are kept. Only
+// regular files are read, without waiting. On any failure the sequence is
+// left exactly as it was.
 FileResult loadSequenceFile(const std::string& path, Sequence& sequence);
 
-// The message for a failed system call on path: errno onto the kinds the
-// user sees ("File not found.", "Invalid filename.", ..., "I/O error N.").
+// The message for a failed system call on path: the system's error number
+// onto the kinds the user sees ("File not found.", "Invalid filename.", ...,
+// "I/O error N.").
 std::string fileErrorMessage(int err, const std::string& path);
 
 // A name typed without an extension gets ".KDX"; any other name is kept.

@@ -40,10 +40,21 @@ ChannelStripWidget::ChannelStripWidget(EditorCore& core, int channel, std::funct
     PauseEdit = new NumberBox(m.PauseEdit, beep, this);
     PauseEdit->setObjectName(QStringLiteral("PauseEdit"));
     place(PauseEdit, TChannel::kPauseEdit);
+    // The up/down buttons take no focus, and the wheel moves a slider that
+    // has none: so these end typing mode themselves (in whichever position
+    // box it is set), before their own step.
+    for (NumberBox* box : {PositionEdit, RateEdit, PauseEdit})
+        box->onButtonPress = [&core] { core.endTypingMode(); };
+    for (ModelSlider* slider : {Track, OffsetTrack}) slider->onUserMove = [&core] { core.endTypingMode(); };
 
+    // A click on another control ends typing mode in a position box first;
+    // the strip's own texts are the exception: they leave it as it is.
     auto text = [&](const StaticTextModel& t, const char* name, void (EditorCore::*click)(int)) {
-        auto* label = new ClickableText(QString::fromStdString(t.caption),
-                                        [&core, click, channel] { (core.*click)(channel); }, this);
+        auto clicked = [&core, click, channel] {
+            if (core.typingChannel() != channel) core.endTypingMode();
+            (core.*click)(channel);
+        };
+        auto* label = new ClickableText(QString::fromStdString(t.caption), clicked, this);
         label->setObjectName(QString::fromLatin1(name));
         place(label, t);
         return label;

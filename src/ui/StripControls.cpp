@@ -60,12 +60,13 @@ ModelSlider::ModelSlider(SliderModel& model, Qt::Orientation orientation, QWidge
     setPageStep(model.pageStep());
     setValue(model.position());
     // actionTriggered carries every key, click, wheel and drag step (the
-    // pending position is already set); the release closes a movement.
+    // pending position is already set). The release that closes a movement
+    // is the release events' own notification (sliderReleased would make a
+    // second one at the end of a drag).
     connect(this, &QAbstractSlider::actionTriggered, this, [this](int) {
-        if (model_) model_->userMove(sliderPosition());
-    });
-    connect(this, &QAbstractSlider::sliderReleased, this, [this] {
-        if (model_) model_->userMove(sliderPosition());
+        const int position = sliderPosition();  // before onUserMove can render anything
+        if (onUserMove) onUserMove();
+        if (model_) model_->userMove(position);
     });
     model.onRender = [this] { render(); };
 }
@@ -100,6 +101,7 @@ QRect ModelSlider::handleRect() const {
 }
 
 void ModelSlider::detach() {
+    onUserMove = nullptr;
     if (model_) model_->onRender = nullptr;
     model_ = nullptr;
 }
@@ -184,9 +186,11 @@ NumberBox::NumberBox(NumberBoxModel& model, std::function<void()> beep, QWidget*
     // pressed comes at once and again with every repeat, so the first step
     // happens on the press, not on the release.
     connect(up_, &QAbstractButton::pressed, this, [this] {
+        if (onButtonPress) onButtonPress();
         if (model_) model_->stepUp();
     });
     connect(down_, &QAbstractButton::pressed, this, [this] {
+        if (onButtonPress) onButtonPress();
         if (model_) model_->stepDown();
     });
     setFocusProxy(edit_);
@@ -194,6 +198,7 @@ NumberBox::NumberBox(NumberBoxModel& model, std::function<void()> beep, QWidget*
 }
 
 void NumberBox::detach() {
+    onButtonPress = nullptr;
     if (model_) model_->onRender = nullptr;
     model_ = nullptr;
     edit_->detach();

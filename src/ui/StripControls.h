@@ -28,6 +28,10 @@ public:
     void detach();  // stops feeding the model (the window is closing)
     QRect handleRect() const;  // where the thumb is drawn
 
+    // Runs at every user movement before the model hears of it (the wheel
+    // moves a slider that does not have the focus).
+    std::function<void()> onUserMove;
+
 protected:
     // Releasing the key or the mouse closes a movement, which is one more
     // notification of its own.
@@ -67,6 +71,9 @@ public:
     QToolButton* upButton() const { return up_; }
     QToolButton* downButton() const { return down_; }
     void detach();
+
+    // Runs when an up/down button is pressed, before the step.
+    std::function<void()> onButtonPress;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

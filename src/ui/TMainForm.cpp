@@ -183,15 +183,20 @@ QToolButton* TMainForm::pictureButton(QWidget* parent, const char* name, const c
     b->setIconSize(iconSize);
     b->setToolTip(hint);
     b->setGeometry(geometry);
-    // Picture buttons do not take the focus: a click leaves a position box
-    // in the middle of its typing as it is.
+    // Picture buttons do not take the focus (the box keeps it, so typing
+    // can go on); their handlers end typing mode themselves.
     b->setFocusPolicy(Qt::NoFocus);
     return b;
 }
 
 std::function<void()> TMainForm::coreHandler(void (EditorCore::*handler)()) {
     return [this, handler] {
-        if (!closed_) (core_.get()->*handler)();
+        if (closed_) return;
+        // Picture buttons and menus take no focus: the click itself ends
+        // typing mode, so that the box, the slider and the servo agree
+        // before the handler stores, shows or sends anything.
+        core_->endTypingMode();
+        (core_.get()->*handler)();
     };
 }
 
@@ -396,12 +401,16 @@ void TMainForm::setPortMenu(const std::vector<std::string>& portNames) {
         caption.replace(QLatin1Char('&'), QLatin1String("&&"));  // no mnemonic
         QAction* entry = SelCommPort->addAction(caption);
         connect(entry, &QAction::triggered, this, [this, name] {
-            if (!closed_) core_->ComPortComboClick(name);
+            if (closed_) return;
+            core_->endTypingMode();
+            core_->ComPortComboClick(name);
         });
     }
 }
 
 void TMainForm::processPendingEvents() { QCoreApplication::processEvents(); }
+
+void TMainForm::repaintNow() { repaint(); }
 
 void TMainForm::quitApplication() {
     quitRequested_ = true;
@@ -429,18 +438,24 @@ void TMainForm::ShowMessage(const std::string& text) {
 // --- the window's own handlers ---
 
 void TMainForm::TabSet1Change(int index) {
+    if (!closed_) core_->endTypingMode();
     Page1->setVisible(index == 0);
     Page2->setVisible(index != 0);
 }
 
 void TMainForm::Readme1Click() {
+    if (!closed_) core_->endTypingMode();
     HelpPanel->show();
     HelpPanel->raise();
 }
 
-void TMainForm::CloseClick() { HelpPanel->hide(); }
+void TMainForm::CloseClick() {
+    if (!closed_) core_->endTypingMode();
+    HelpPanel->hide();
+}
 
 void TMainForm::About1Click() {
+    if (!closed_) core_->endTypingMode();
     if (aboutForm_) aboutForm_->About1Click();
 }
 

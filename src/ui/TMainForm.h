@@ -51,6 +51,7 @@ public:
     void setPortMenu(const std::vector<std::string>& portNames) override;
     void processPendingEvents() override;
     void quitApplication() override;
+    void repaintNow() override;
 
     // --- Notifier (the serial port's complaints) ---
     void Beep(unsigned frequencyHz, unsigned durationMs) override;
@@ -101,8 +102,8 @@ private:
     QToolButton* pictureButton(QWidget* parent, const char* name, const char* picture,
                                const QString& hint, QRect geometry, QSize iconSize);
     std::optional<std::string> runFileDialog(QFileDialog* dialog);
-    // A core handler for a button or menu item; it does nothing once the
-    // window has closed.
+    // A core handler for a button or menu item: it ends typing mode in a
+    // position box first, and does nothing once the window has closed.
     std::function<void()> coreHandler(void (EditorCore::*handler)());
     void detachStrips();
 

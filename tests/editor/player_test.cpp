@@ -53,6 +53,7 @@ protected:
 
 TEST_F(PlayerTest, PlaysTheUsedFramesInOrderThenCompletes) {
     rateFrames(5);
+    view.setButtonEnabled(ViewButton::Pause, false);
 
     core.RunClick();
 
@@ -62,6 +63,9 @@ TEST_F(PlayerTest, PlaysTheUsedFramesInOrderThenCompletes) {
     ASSERT_EQ(view.statuses.size(), 2u);
     EXPECT_EQ(view.statuses[0].text, kAnimating);
     EXPECT_FALSE(view.statuses[1].colour.has_value());
+    // Neither text is drawn at once: the first round of events draws them.
+    EXPECT_FALSE(view.statuses[0].repaintNow);
+    EXPECT_FALSE(view.statuses[1].repaintNow);
     EXPECT_FALSE(core.state.playing);
     expectEditButtons(true, false, false);  // only Write comes back
     EXPECT_TRUE(view.enabled(ViewButton::Pause));
@@ -181,6 +185,23 @@ TEST_F(PlayerTest, AJumpRedirectsTheRestOfThePassAndLoops) {
     EXPECT_EQ(core.state.currentFrame, 2);
 }
 
+TEST_F(PlayerTest, EachFrameIsDrawnInTheStripsBeforeItsPassWaits) {
+    for (int f = 0; f < 3; ++f) {
+        setChannel(f, 0, 1500, f + 1, 0, 1);
+        setChannel(f, 1, 1500, f + 1, 0, 1);
+        useFrame(f);
+    }
+    std::vector<std::string> log;
+    view.onRepaint = [&] { log.push_back("draw " + std::to_string(core.strip(1).RateEdit.value())); };
+    ticks.onSleep = [&](uint64_t) { log.push_back("wait"); };
+
+    core.RunClick();
+
+    // Drawn once the frame is shown, before its channels' pauses.
+    EXPECT_EQ(log, (std::vector<std::string>{"draw 1", "wait", "wait", "draw 2", "wait", "wait",
+                                             "draw 3", "wait", "wait"}));
+}
+
 TEST_F(PlayerTest, AFrameJumpingToItselfPlaysOnceAndGoesOn) {
     for (int f = 0; f < 3; ++f) {
         setChannel(f, 0, 1500, 10 + f);
@@ -248,6 +269,7 @@ TEST_F(PlayerTest, PauseWhileIdleMakesTheNextPlayStartAtTheShownFrame) {
 
     core.PauseButtonClick();
     EXPECT_EQ(view.statusText, kPaused);
+    EXPECT_FALSE(view.statuses.back().repaintNow);
     EXPECT_TRUE(core.state.paused);
     EXPECT_FALSE(core.state.playing);
 

@@ -138,6 +138,32 @@ TEST_F(StripTest, OutOfRangeTextMovesTheSliderWhichRewritesTheBox) {
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{6, 0, 250}}));
 }
 
+TEST_F(StripTest, TypedValuesAtTheEndsOfTheIntegerRangeSyncClamped) {
+    // 2147483647 and Up: the step holds at the box's top, the sync sends it.
+    clearBox(2);
+    typeInto(2, "2147483647");
+    core.strip(2).PositionEdit.pressKey(vk::Up);
+    EXPECT_EQ(core.strip(2).PositionEdit.text(), "2500");
+    EXPECT_EQ(core.strip(2).Track.position(), 500);
+    EXPECT_EQ(takeSent(), (std::vector<Sent>{{2, 0, 1250}}));
+
+    // -2147483648 and Enter, the slider already at its bottom end: the sync
+    // computes a slider position far past that end and leaves it there.
+    TChannel& s = core.strip(3);
+    core.StaticTextMinClick(3);
+    (void)takeSent();
+    clearBox(3);
+    s.PositionEdit.pressKey(189);  // the minus key: not a typing key, so it syncs ("-" reads as 500)
+    s.PositionEdit.typeCharacter(U'-');
+    typeInto(3, "2147483648");
+    s.PositionEdit.pressKey(vk::Return);
+    EXPECT_EQ(s.PositionEdit.text(), "-2147483648");
+    EXPECT_EQ(s.Track.position(), 2500);
+    s.PositionEdit.focusLost();
+    EXPECT_EQ(s.PositionEdit.text(), "500");
+    EXPECT_TRUE(takeSent().empty());
+}
+
 TEST_F(StripTest, AnEmptiedBoxReadsAsTheMinimum) {
     TChannel& s = core.strip(7);
     core.StaticTextMinClick(7);

@@ -96,6 +96,11 @@ Bytes withHeader(const Bytes& rest) {
     return b;
 }
 
+Bytes joinedBytes(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class DownloadStream : public ::testing::TestWithParam<DownloadCase> {};
 
 TEST_P(DownloadStream, Builds) {
@@ -148,6 +153,48 @@ INSTANTIATE_TEST_SUITE_P(
                      withHeader({'F', 2, 1, 0, 0x01, 0xF4, 0, 0, 9, 0, 0x05, 0xDC, 0, 0, 'F', 7})}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A file may hold any 32-bit value. Nothing overflows (the sanitizer build
+// stops on that), and the bytes are the low bits of the same arithmetic as
+// for values in range: the pulse of the 64-bit sum, truncated toward zero.
+TEST(ValuesAtTheLimits, GiveTheLowBitsWithoutOverflow) {
+    constexpr int32_t kMax = INT32_MAX, kMin = INT32_MIN;
+    struct Position {
+        int32_t rate, position, offset;
+        Bytes rateAndPulse;
+    };
+    const Position positions[] = {
+        {kMax, 1500, 0, {0xFF, 0xEE, 0x02}},    {kMin, 1500, 0, {0x00, 0xEE, 0x02}},
+        {0, kMax, 0, {0, 0xFF, 0xFF}},          {0, kMin, 0, {0, 0x00, 0x00}},
+        {0, kMax, 50, {0, 0x18, 0x00}},         {0, kMin, -50, {0, 0xE7, 0xFF}},
+        {0, kMax, kMax, {0, 0xFF, 0xFF}},       {0, kMin, kMin, {0, 0x00, 0x00}},
+        {0, kMax, kMin, {0, 0x00, 0x00}},       {0, 1500, kMin, {0, 0xEE, 0x02}},
+        {0, 1500, kMax, {0, 0xED, 0x02}},
+    };
+    for (const Position& c : positions) {
+        const auto got = encodePositionCommand(31, c.rate, c.position, c.offset);
+        EXPECT_EQ(Bytes(got.begin() + 4, got.begin() + 7), c.rateAndPulse)
+            << c.rate << " " << c.position << " " << c.offset;
+    }
+
+    struct Download {
+        ChannelSetting setting;
+        Bytes channelBytes;  // rate, position high, low, pause high, low (offset is not sent)
+    };
+    const Download downloads[] = {
+        {{kMax, kMax, kMax, kMax, 1, {}}, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+        {{kMin, kMin, kMin, kMin, 1, {}}, {0x00, 0x00, 0x00, 0x00, 0x00}},
+        {{-1, -1, kMin, 65836, 0xFF, {}}, {0xFF, 0x00, 0xFF, 0x01, 0x2C}},
+    };
+    for (const Download& d : downloads) {
+        Sequence seq;
+        seq.frame(63).frameUsed = 0xFF;
+        seq.frame(63).jumpTo = kMax;
+        seq.channel(63, 0) = d.setting;
+        EXPECT_EQ(buildDownloadStream(seq, kStamp), withHeader(joinedBytes({'F', 63, 0}, d.channelBytes)))
+            << d.setting.position;
+    }
+}
+
 TEST_F(OnSimulator, DownloadStreamReachesTheController) {
     Sequence seq;
     seq.frame(0).frameUsed = 1;
@@ -196,6 +243,7 @@ protected:
         expectSearching();
         EXPECT_EQ(status.calls[1].text, text);
         EXPECT_EQ(status.calls[1].colour, kLime);
+        EXPECT_FALSE(status.calls[1].repaintNow);  // shown when the window next paints
     }
     RecordingStatus status;
 };

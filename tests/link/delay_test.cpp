@@ -34,7 +34,7 @@ TEST_P(DelayWaitsWhole, WaitsTheRequestedTicks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Counter, DelayWaitsWhole,
-    ::testing::Values(DelayCase{"Small", 1000u, 50u},
+    ::testing::Values(DelayCase{"OneTick", 1000u, 1u}, DelayCase{"Small", 1000u, 50u},
                       DelayCase{"AcrossWrap", 0xFFFFFF00u, 0x200u},
                       DelayCase{"TargetPastSignedLimit", 0x7FFFFF00u, 0x200u},
                       DelayCase{"StartAboveSignedLimit", 0x90000000u, 500u},

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <future>
+#include <utility>
 #include <string>
 
 #include "FakeTicks.h"
@@ -31,6 +33,31 @@ protected:
         ASSERT_TRUE(port.Open(sim.portName(), "2400", "None", "8", true));
     }
     void TearDown() override { port.Close(); }
+
+    // The simulator stops reading and answering, and the line's buffer is
+    // filled on the port's own descriptor until it refuses more.
+    void stallLine(size_t& accepted) {
+        sim.setSilent(true);
+        sim.setReading(false);
+        const std::string chunk(256, 'a');
+        for (;;) {
+            ssize_t n = write(port.handle(), chunk.data(), chunk.size());
+            if (n > 0) {
+                accepted += static_cast<size_t>(n);
+                ASSERT_LT(accepted, 10'000'000u) << "the line never filled";
+                continue;
+            }
+            ASSERT_TRUE(n < 0 && errno == EAGAIN) << "write failed: " << errno;
+            // The terminal layer may still free some room as it settles: only
+            // a refusal after a pause counts as full.
+            pollfd p{port.handle(), POLLOUT, 0};
+            poll(&p, 1, 50);
+            n = write(port.handle(), "a", 1);
+            if (n < 0 && errno == EAGAIN) return;
+            ASSERT_EQ(n, 1) << "write failed: " << errno;
+            ++accepted;
+        }
+    }
 
     // Sends bytes that the simulator echoes and waits for the echo.
     void echoBack(const std::string& bytes) {
@@ -115,65 +142,11 @@ TEST_F(SerialIo, SendStringOfNothingSucceeds) {
     EXPECT_EQ(port.pendingOutput(), "");
 }
 
-struct TupleCase {
-    const char* label;
-    std::function<void(TSerial&)> call;
-    CommTimeouts expected;
-};
-
-class TimeoutTuples : public SerialIo, public ::testing::WithParamInterface<TupleCase> {};
-
-// Every operation sets its own time-outs, whatever an earlier one left.
-TEST_P(TimeoutTuples, AreSetBeforeEachReadOrWrite) {
-    port.SetTimeouts(1, 2, 3, 4, 5);
-    GetParam().call(port);
-    EXPECT_EQ(port.timeouts(), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Operations, TimeoutTuples,
-    ::testing::Values(
-        TupleCase{"Read", [](TSerial& p) { uint8_t b[4]; p.Read(b, 4); },
-                  {kMaxDword, 0, 0, 0, 0}},
-        TupleCase{"ReadByte", [](TSerial& p) { p.ReadByte(7); }, {0, 0, 7, 0, 0}},
-        TupleCase{"SendByte", [](TSerial& p) { p.SendByte('x', 150); }, {0, 0, 0, 0, 150}},
-        TupleCase{"SendString", [](TSerial& p) { p.SendString("ab"); }, {0, 0, 0, 0, 0}},
-        TupleCase{"DrainDiscard", [](TSerial& p) { p.Drain(0, 100); }, {kMaxDword, 0, 0, 0, 0}},
-        TupleCase{"DrainCount", [](TSerial& p) { p.Drain(2, 9); }, {0, 0, 9, 0, 0}},
-        TupleCase{"Probe", [](TSerial& p) { p.Probe(); }, {0, 0, 50, 0, 0}},
-        TupleCase{"ReopenedPort", [](TSerial& p) {
-                      const std::string name = p.portName();
-                      p.Close();
-                      p.Open(name, "2400", "None", "8", true);
-                  },
-                  {0, 0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.label); });
-
 // With the simulator no longer reading, the line's buffer fills; a write
 // then gives up after its time-out instead of waiting for room.
 TEST_F(SerialIo, WriteTimeOutIsHonouredWhenTheLineStops) {
-    sim.setSilent(true);
-    sim.setReading(false);
-    // Filled on the port's own descriptor until the line refuses more.
     size_t accepted = 0;
-    const std::string chunk(256, 'a');
-    for (;;) {
-        ssize_t n = write(port.handle(), chunk.data(), chunk.size());
-        if (n > 0) {
-            accepted += static_cast<size_t>(n);
-            ASSERT_LT(accepted, 10'000'000u) << "the line never filled";
-            continue;
-        }
-        ASSERT_TRUE(n < 0 && errno == EAGAIN) << "write failed: " << errno;
-        // The terminal layer may still free some room as it settles: only a
-        // refusal after a pause counts as full.
-        pollfd p{port.handle(), POLLOUT, 0};
-        poll(&p, 1, 50);
-        n = write(port.handle(), "a", 1);
-        if (n < 0 && errno == EAGAIN) break;
-        ASSERT_EQ(n, 1) << "write failed: " << errno;
-        ++accepted;
-    }
+    ASSERT_NO_FATAL_FAILURE(stallLine(accepted));
 
     const auto t0 = std::chrono::steady_clock::now();
     // A write that times out is a success with no byte written, as on the
@@ -191,6 +164,28 @@ TEST_F(SerialIo, WriteTimeOutIsHonouredWhenTheLineStops) {
     ASSERT_EQ(got.size(), accepted + 1);
     EXPECT_EQ(got.back(), 'E');
     EXPECT_EQ(std::count(got.begin(), got.end(), 'Z'), 0);
+}
+
+// A line that stops draining holds no operation for long, whatever its
+// time-out: a text gives up after its first character's attempts, a byte
+// and a read without a time-out end after the per-byte time-out.
+TEST_F(SerialIo, AStalledLineHoldsNothingForLong) {
+    size_t accepted = 0;
+    ASSERT_NO_FATAL_FAILURE(stallLine(accepted));
+    auto calls = std::async(std::launch::async, [this] {
+        const bool sent = port.SendString("!SCVER?");
+        port.SendByte('x', 0);
+        return std::pair{sent, port.ReadByte(0)};
+    });
+    const bool ended = calls.wait_for(5s) == std::future_status::ready;
+    // Lets a hung call go (with an echo for the read), so that the test ends either way.
+    sim.setSilent(false);
+    sim.setReading(true);
+    EXPECT_TRUE(ended) << "a wait on the stalled line did not end";
+    const auto [sent, read] = calls.get();
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(port.pendingOutput(), "SCVER?");
+    EXPECT_EQ(read, -1);
 }
 
 // The adapter is pulled in the middle of a position command: everything

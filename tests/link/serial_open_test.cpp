@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@
 
 #include "FakeTicks.h"
 #include "RecordingNotifier.h"
+#include "TempFolder.h"
 #include "link/TSerial.h"
 #include "sim/ControllerSimulator.h"
 
@@ -19,7 +23,6 @@ namespace {
 
 const std::string kNotFound = "This port does not exist or is not configured properly.";
 const std::string kDenied = "Access Denied.\r\nThis port may already be in use by another device.";
-const std::string kUnknown = "Reason is unknown.";
 
 class SerialOpen : public ::testing::Test {
 protected:
@@ -56,7 +59,11 @@ TEST_F(SerialOpen, OpensConfiguresAndCloses) {
     EXPECT_EQ(port.handle(), SerialDevice::kInvalidHandle);
     EXPECT_EQ(port.buffer(), nullptr);
 
-    // Released: the same object (and so anyone else) can have it again.
+    // Released: another object, and this one, can have it again.
+    RecordingNotifier other;
+    TSerial second(other, ticks);
+    EXPECT_TRUE(second.Open(sim.portName(), "2400", "None", "8", true));
+    second.Close();
     EXPECT_TRUE(port.Open(sim.portName(), "2400", "None", "8", true));
     port.Close();
 }
@@ -122,59 +129,80 @@ TEST_F(SerialOpen, PortLockedByAnotherProcessIsAccessDenied) {
     port.Close();
 }
 
-struct FailureCase {
-    const char* label;
-    const char* name;
-    uint32_t code;  // 0: any code other than 2 and 5
-    const char* message;
-};
-
-class OpenFailure : public ::testing::TestWithParam<FailureCase> {
+// Whatever the name leads to, only a terminal device is a port; anything
+// else is a port that does not exist.
+class NotAPort : public ::testing::Test {
 protected:
+    void expectNoSuchPort(const std::string& name) {
+        EXPECT_FALSE(port.Open(name, "2400", "None", "8", true));
+        EXPECT_FALSE(port.isOpen());
+        EXPECT_EQ(port.handle(), SerialDevice::kInvalidHandle);
+        EXPECT_EQ(port.buffer(), nullptr);
+        EXPECT_EQ(port.portName(), "");
+        EXPECT_EQ(port.lastError(), kErrorFileNotFound);
+        ASSERT_EQ(notifier.calls.size(), 2u);
+        EXPECT_EQ(notifier.calls[0].kind, RecordingNotifier::Call::Beep);
+        EXPECT_EQ(notifier.calls[0].frequency, 1000u);
+        EXPECT_EQ(notifier.calls[0].duration, 75u);
+        EXPECT_EQ(notifier.calls[1].text, "Could not open port: " + name + ".  " + kNotFound);
+
+        notifier.calls.clear();
+        EXPECT_FALSE(port.Open(name, "2400", "None", "8", false));
+        EXPECT_TRUE(notifier.calls.empty());
+    }
+    // Opens of a path from now on, as the file system reports them.
+    int watchOpens(const std::string& path) {
+        int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        EXPECT_GE(fd, 0);
+        EXPECT_GE(inotify_add_watch(fd, path.c_str(), IN_OPEN | IN_MODIFY | IN_ACCESS), 0);
+        return fd;
+    }
+    bool anyEvent(int watch) {
+        char buf[4096];
+        const bool seen = read(watch, buf, sizeof buf) > 0;
+        close(watch);
+        return seen;
+    }
+
+    TempFolder folder;
     FakeTicks ticks;
     RecordingNotifier notifier;
     TSerial port{notifier, ticks};
 };
 
-TEST_P(OpenFailure, ShowsBeepThenTheReason) {
-    const FailureCase& c = GetParam();
-    EXPECT_FALSE(port.Open(c.name, "2400", "None", "8", true));
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(port.handle(), SerialDevice::kInvalidHandle);
-    EXPECT_EQ(port.buffer(), nullptr);
-    EXPECT_EQ(port.portName(), "");
-    if (c.code != 0) {
-        EXPECT_EQ(port.lastError(), c.code);
-    } else if (std::string(c.message).starts_with("Could")) {
-        EXPECT_TRUE(port.lastError() != 0 && port.lastError() != 2 && port.lastError() != 5);
-    }
-    ASSERT_EQ(notifier.calls.size(), 2u);
-    EXPECT_EQ(notifier.calls[0].kind, RecordingNotifier::Call::Beep);
-    EXPECT_EQ(notifier.calls[0].frequency, 1000u);
-    EXPECT_EQ(notifier.calls[0].duration, 75u);
-    EXPECT_EQ(notifier.calls[1].kind, RecordingNotifier::Call::Message);
-    EXPECT_EQ(notifier.calls[1].text, c.message);
+TEST_F(NotAPort, NoSuchName) { expectNoSuchPort("ttyKDXnone"); }
+
+TEST_F(NotAPort, PathThroughSomethingThatIsNoFolder) { expectNoSuchPort("null/x"); }
+
+// A device without a line may be opened to find out, and is let go.
+TEST_F(NotAPort, DeviceThatIsNoTerminal) { expectNoSuchPort("null"); }
+
+TEST_F(NotAPort, RegularFileIsNeverOpened) {
+    const std::string path = folder.file("seq.KDX");
+    writeWholeFile(path, {'K', 'D', 'X', 0, 1, 2});
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const int watch = watchOpens(path);
+    expectNoSuchPort("fd/" + std::to_string(fd));
+    EXPECT_FALSE(anyEvent(watch));
+    close(fd);
+    EXPECT_EQ(readWholeFile(path), (std::vector<uint8_t>{'K', 'D', 'X', 0, 1, 2}));
 }
 
-TEST_P(OpenFailure, ShowsNothingWithoutShowErrors) {
-    EXPECT_FALSE(port.Open(GetParam().name, "2400", "None", "8", false));
-    EXPECT_TRUE(notifier.calls.empty());
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(port.handle(), SerialDevice::kInvalidHandle);
+TEST_F(NotAPort, FifoIsNeverOpened) {
+    const std::string path = folder.file("line");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "abc", 3), 3);
+    const int watch = watchOpens(path);
+    expectNoSuchPort("fd/" + std::to_string(fd));
+    EXPECT_FALSE(anyEvent(watch));
+    int waiting = 0;
+    ASSERT_EQ(ioctl(fd, FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 3);  // nothing read, nothing added
+    close(fd);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Reasons, OpenFailure,
-    ::testing::Values(
-        FailureCase{"NoSuchPort", "ttyKDXnone", 2,
-                    "Could not open port: ttyKDXnone.  This port does not exist or is not "
-                    "configured properly."},
-        // /dev/null is no directory: neither "not found" nor "denied".
-        FailureCase{"OtherError", "null/x", 0, "Could not open port: null/x.  Reason is unknown."},
-        // Opens, but is no terminal: its line settings cannot be read.
-        FailureCase{"NotATerminal", "null", 0,
-                    "Unable to build data control block for serial port."}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 struct NameCase {
     const char* label;
@@ -236,28 +264,6 @@ TEST_F(SerialOpen, LineIs2400EightBitsNoParityOneStopNoFlowControl) {
     EXPECT_NE(t.c_cflag & CREAD, 0u);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);  // raw: bytes pass untouched
     port.Close();
-}
-
-TEST(SerialClosed, EveryOperationGivesItsClosedResult) {
-    FakeTicks ticks;
-    RecordingNotifier notifier;
-    TSerial port(notifier, ticks);
-    uint8_t buf[16] = {};
-    EXPECT_EQ(port.Read(buf, 16), 0);
-    EXPECT_EQ(port.ReadByte(50), 1000);
-    EXPECT_FALSE(port.SendByte(0x55, 150));
-    EXPECT_FALSE(port.SendString("abc"));
-    EXPECT_EQ(port.pendingOutput(), "");  // the text is not kept
-    EXPECT_EQ(port.Drain(0, 100), -1);
-    EXPECT_EQ(port.Drain(10, 100), -1);
-    EXPECT_FALSE(port.Probe());
-    port.Configure("2400", "None", "8");
-    port.SetDtr(true);
-    port.SetRts(true);
-    port.Close();
-    EXPECT_TRUE(notifier.calls.empty());
-    EXPECT_EQ(port.timeouts(), CommTimeouts{});  // nothing touched the device
-    EXPECT_EQ(ticks.totalSlept(), 0u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // and the waits a test causes can be read back.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "link/TickSource.h"
@@ -14,9 +15,14 @@ public:
     void sleepMs(uint32_t ms) override {
         now_ += ms == 0 ? 1 : ms;
         slept_ += ms == 0 ? 1 : ms;
+        if (onSleep) onSleep(slept_);
     }
     void advance(uint32_t ms) { now_ += ms; }
     uint64_t totalSlept() const { return slept_; }
+
+    // Runs after every step of a wait, with the total slept so far: where a
+    // test makes something happen in the middle of a wait.
+    std::function<void(uint64_t slept)> onSleep;
 
 private:
     uint32_t now_;

@@ -42,6 +42,10 @@ public:
         if (onEvents) onEvents(eventRounds);
     }
     void quitApplication() override { quitRequested = true; }
+    void repaintNow() override {
+        ++repaints;
+        if (onRepaint) onRepaint();
+    }
 
     bool enabled(ViewButton b) const {
         auto it = buttons.find(b);
@@ -60,6 +64,8 @@ public:
     int portMenuBuilds = 0;
     int eventRounds = 0;
     bool quitRequested = false;
+    int repaints = 0;
+    std::function<void()> onRepaint;
     // Runs at every processPendingEvents, with the round number (from 1).
     std::function<void(int round)> onEvents;
     std::function<void(const Status&)> onStatus;

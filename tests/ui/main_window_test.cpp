@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QToolButton>
 #include <filesystem>
@@ -247,6 +248,165 @@ void MainWindowTest::closingDuringPlaybackLeavesThePortAlone() {
     QCOMPARE(w.core().strip(1).Track.position(), 1500);
     QCOMPARE(positionsAfterSettling(s), size_t(0));
     QVERIFY(s.receivedBytes().empty());
+}
+
+void MainWindowTest::exitFromTheMenuClosesItAndDrawsBeforeTheWaits() {
+    Window w;
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    auto* file = w.form->findChild<QMenu*>("File1");
+    QVERIFY(file);
+    QMenuBar* bar = w.form->menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(file->menuAction()).center());
+    QTRY_VERIFY(file->isVisible());
+
+    // Paints of the picture that the open menu covers.
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    auto* underMenu = w.form->findChild<QLabel*>("Image1");
+    QVERIFY(underMenu);
+    QVERIFY(file->geometry().intersects(QRect(underMenu->mapToGlobal(QPoint(0, 0)), underMenu->size())));
+    underMenu->installEventFilter(&counter);
+    bool menuUpAtWait = true;
+    int paintsAtWait = 0;
+    w.ticks.onSleep = [&](uint64_t slept) {
+        if (slept != 1) return;
+        menuUpAtWait = file->isVisible() || QApplication::activePopupWidget() != nullptr;
+        paintsAtWait = counter.paints;
+    };
+    QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(w.form->Exit).center());
+
+    QVERIFY(w.form->quitRequested());
+    QVERIFY(!menuUpAtWait);
+    QVERIFY(paintsAtWait > 0);  // the area the menu covered is drawn anew
+    underMenu->removeEventFilter(&counter);
+}
+
+namespace {
+
+// What the window shows on screen in a widget's area (the offscreen
+// platform keeps the painted pixels), and what it would show if drawn now.
+QImage onScreen(Window& w, QWidget* widget) {
+    const QPoint at = widget->mapTo(w.form.get(), QPoint(0, 0));
+    const QPixmap shot = w.form->screen()->grabWindow(w.form->winId());
+    return shot.toImage().copy(QRect(at, widget->size())).convertToFormat(QImage::Format_RGB32);
+}
+QImage drawnNow(QWidget* widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+}  // namespace
+
+void MainWindowTest::theStripsShowTheFramePlayedDuringItsPass() {
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    // Channel 0 at 2500 in frame 0 and at 500 in frame 1, 100 ms after each.
+    auto& seq = w.core().sequence;
+    seq.channel(0, 0) = {2500, 0, 0, 100, 1, {}};
+    seq.channel(1, 0) = {500, 0, 0, 100, 1, {}};
+    seq.frame(0).frameUsed = 1;
+    seq.frame(1).frameUsed = 1;
+    QApplication::processEvents();
+    std::vector<bool> drawnInPass;
+    std::vector<QString> labelInPass;
+    w.ticks.onSleep = [&](uint64_t slept) {
+        if (slept % 100 != 50) return;  // the middle of each pause
+        drawnInPass.push_back(onScreen(w, &w.strip(0)) == drawnNow(&w.strip(0)));
+        labelInPass.push_back(w.strip(0).PositionEdit->edit()->text());
+    };
+    QTest::mouseClick(w.form->PlayButton, Qt::LeftButton);
+
+    QCOMPARE(labelInPass, (std::vector<QString>{"2500", "500"}));
+    QCOMPARE(drawnInPass, (std::vector<bool>{true, true}));
+}
+
+void MainWindowTest::aDeviceLostDuringPlaybackStopsItAndShowsTheLoss() {
+    Window w;
+    sim::ControllerSimulator s;
+    openSim(w, s);
+    auto& seq = w.core().sequence;
+    for (int f = 0; f < 3; ++f) {
+        seq.channel(f, 0) = {1500 + 100 * f, 0, 0, 1000, 1, {}};
+        seq.frame(f).frameUsed = 1;
+    }
+    // Pulled during frame 1's pause.
+    w.ticks.onSleep = [&](uint64_t slept) {
+        if (slept == 1500) s.vanish();
+    };
+    w.ticks.seen.clear();
+    QTest::mouseClick(w.form->PlayButton, Qt::LeftButton);
+
+    QCOMPARE(w.ticks.totalSlept(), uint64_t(2000));  // frame 2 is shown, but its pause not waited
+    QCOMPARE(w.form->Msg->text(), QString("    Comm Port Lost"));
+    QCOMPARE(w.form->Msg->palette().color(QPalette::Base), rgb(kYellow));
+    QVERIFY(!w.core().serialPort.isOpen());
+    QCOMPARE(w.core().state.portStatus, -1);
+    QVERIFY(!w.core().state.playing);
+    QCOMPARE(w.form->Label1->text(), QString("0"));
+    QCOMPARE(box(w, 0), QString("1500"));
+    QVERIFY(w.form->WriteButton->isEnabled());
+    QVERIFY(w.form->InsertButton->isEnabled());
+    QVERIFY(w.form->DelButton->isEnabled());
+    // Drawn at once: what the field showed on screen when the loss was met.
+    QCOMPARE(onScreen(w, w.form->Msg), drawnNow(w.form->Msg));
+
+    // Re-plugged: the new device's port opens without a closing step.
+    sim::ControllerSimulator replugged;
+    QVERIFY2(replugged.start(), replugged.error().c_str());
+    w.ticks.seen.clear();
+    w.core().ComPortComboClick(replugged.portName());
+    QCOMPARE(w.form->Msg->text(), QString("  Comm Port Open"));
+    for (const auto& seen : w.ticks.seen) QVERIFY(seen.text != QString("   Closing old Port"));
+}
+
+void MainWindowTest::buttonsAndMenusEndTypingFirst() {
+    Window w;
+    sim::ControllerSimulator s;
+    openSim(w, s);
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    NumberEdit* edit = w.positionBox(2);
+    auto typeInto = [&](const char* text) {
+        edit->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(edit, text);
+        QVERIFY(w.core().state.typingPosition);
+    };
+    // Write Frame stores what the servo was sent and the slider shows.
+    typeInto("1800");
+    QTest::mouseClick(w.form->WriteButton, Qt::LeftButton);
+    QVERIFY(!w.core().state.typingPosition);
+    QCOMPARE(w.core().sequence.channel(0, 2).position, 1800);
+    QCOMPARE(w.strip(2).Track->value(), 1200);
+    QVERIFY(waitForPositions(s, 1));
+    QCOMPARE(positions(s)[0].pulse, 900);
+    QVERIFY(edit->hasFocus());
+
+    // Navigation shows the next frame through a synced slider.
+    typeInto("1000");
+    QTest::mouseClick(w.form->PriorFrame, Qt::LeftButton);
+    QCOMPARE(box(w, 2), QString("1800"));
+    QCOMPARE(w.strip(2).Track->value(), 1200);
+    // The typed 1000 went out first, then frame 0's 1800 (its change and
+    // its mark).
+    QVERIFY(waitForPositions(s, 4));
+    QCOMPARE(positions(s)[1].pulse, 500);
+    QCOMPARE(positions(s)[2].pulse, 900);
+
+    // A menu entry too: the typed value goes out before the download.
+    typeInto("2000");
+    w.form->Download->trigger();
+    QVERIFY(s.waitFor(
+        [](const std::vector<sim::Event>& events) {
+            return !events.empty() && events.back().kind == sim::Event::Kind::Download;
+        },
+        std::chrono::seconds(10)));
+    const auto events = s.events();
+    QVERIFY(events.size() >= 2);
+    const sim::Event& beforeDownload = events[events.size() - 2];
+    QCOMPARE(beforeDownload.kind, sim::Event::Kind::Position);
+    QCOMPARE(beforeDownload.position.pulse, 1000);
 }
 
 void MainWindowTest::writeButton() {

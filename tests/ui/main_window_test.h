@@ -16,6 +16,10 @@ private slots:
     void exitWithOpenedPort();
     void exitDuringPlaybackPlaysNoFurtherFrame();
     void closingDuringPlaybackLeavesThePortAlone();
+    void exitFromTheMenuClosesItAndDrawsBeforeTheWaits();
+    void theStripsShowTheFramePlayedDuringItsPass();
+    void aDeviceLostDuringPlaybackStopsItAndShowsTheLoss();
+    void buttonsAndMenusEndTypingFirst();
 
     // Every button and menu entry reaches its handler.
     void writeButton();

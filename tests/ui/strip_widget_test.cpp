@@ -5,6 +5,7 @@
 #include "strip_widget_test.h"
 
 #include <QToolButton>
+#include <QWheelEvent>
 
 namespace {
 
@@ -218,6 +219,95 @@ void StripWidgetTest::everySliderNotificationIsOneCommand() {
     QCOMPARE(positionsAfterSettling(s), size_t(6));
     const int expected[] = {1250, 1250, 1250, 1250, 1249, 1249};
     for (int i = 0; i < 6; ++i) QCOMPARE(positions(s)[i].pulse, expected[i]);
+}
+
+void StripWidgetTest::aMouseDragClosesWithOneCommand() {
+    Window w;
+    sim::ControllerSimulator s;
+    openSimPort(w, s);
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    ModelSlider* track = w.strip(7).Track;
+    const QPoint grip = track->handleRect().center();
+    QTest::mousePress(track, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(track, grip + QPoint(0, 20));
+    QTest::mouseMove(track, grip + QPoint(0, 40));
+    QTest::mouseRelease(track, Qt::LeftButton, {}, grip + QPoint(0, 40));
+    const int end = w.core().strip(7).Track.position();
+    QVERIFY(end > 1500);  // dragged down: a lower position
+    // Two drag steps and the release that closes the movement: three
+    // commands, the last one for where the drag ended.
+    QVERIFY(waitForPositions(s, 3));
+    QCOMPARE(positionsAfterSettling(s), size_t(3));
+    const auto sent = positions(s);
+    QCOMPARE(sent.back().pulse, (3000 - end) / 2);
+    QCOMPARE(sent[sent.size() - 2].pulse, (3000 - end) / 2);
+}
+
+void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
+    Window w;
+    sim::ControllerSimulator s;
+    openSimPort(w, s);
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    NumberEdit* box = w.positionBox(4);
+    focusAndSelectAll(box);
+    QTRY_VERIFY(box->hasFocus());
+    QTest::keyClicks(box, "1800");
+    QTest::mouseClick(w.strip(5).PositionEdit->upButton(), Qt::LeftButton);
+    // Strip 4 is synced and sent first, then strip 5 steps to 1502.
+    QVERIFY(!w.core().state.typingPosition);
+    QCOMPARE(w.strip(4).Track->value(), 1200);
+    QCOMPARE(w.strip(5).PositionEdit->edit()->text(), QString("1502"));
+    QVERIFY(waitForPositions(s, 2));
+    QCOMPARE(positionsAfterSettling(s), size_t(2));
+    QCOMPARE(positions(s)[0].channel, 4);
+    QCOMPARE(positions(s)[0].pulse, 900);
+    QCOMPARE(positions(s)[1].channel, 5);
+    QCOMPARE(positions(s)[1].pulse, 751);
+    QVERIFY(box->hasFocus());  // the buttons take no focus
+
+    // So does the wheel over another strip's slider.
+    QTest::keyClicks(box, "0");  // "18000": typing again
+    QVERIFY(w.core().state.typingPosition);
+    QWheelEvent wheel(QPointF(10, 10), w.strip(9).OffsetTrack->mapToGlobal(QPointF(10, 10)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.strip(9).OffsetTrack, &wheel);
+    QVERIFY(!w.core().state.typingPosition);
+    QCOMPARE(w.strip(4).Track->value(), 500);  // 18000 synced to the slider's top end
+    QVERIFY(w.core().strip(9).OffsetTrack.position() != 0);
+    QVERIFY(waitForPositions(s, 4));
+    QCOMPARE(positions(s)[2].channel, 4);
+    QCOMPARE(positions(s)[2].pulse, 1250);
+    QCOMPARE(positions(s)[3].channel, 9);
+    QCOMPARE(box->text(), QString("2500"));
+
+    // The typed box's own arrows end typing the same way.
+    QTest::keyClicks(box, "0");  // "25000": typing again
+    QVERIFY(w.core().state.typingPosition);
+    QTest::mouseClick(w.strip(4).PositionEdit->downButton(), Qt::LeftButton);
+    QVERIFY(!w.core().state.typingPosition);
+    QCOMPARE(box->text(), QString("2498"));  // clamped when typing ended, then stepped down
+    QCOMPARE(w.strip(4).Track->value(), 502);
+}
+
+void StripWidgetTest::anotherStripsTextEndsTypingFirst() {
+    Window w;
+    sim::ControllerSimulator s;
+    openSimPort(w, s);
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    NumberEdit* box = w.positionBox(6);
+    focusAndSelectAll(box);
+    QTRY_VERIFY(box->hasFocus());
+    QTest::keyClicks(box, "1800");
+    QTest::mouseClick(w.strip(7).StaticTextMax, Qt::LeftButton);
+    QVERIFY(!w.core().state.typingPosition);
+    QCOMPARE(w.strip(6).Track->value(), 1200);
+    QCOMPARE(w.strip(7).PositionEdit->edit()->text(), QString("2500"));
+    QVERIFY(waitForPositions(s, 2));
+    QCOMPARE(positionsAfterSettling(s), size_t(2));
+    QCOMPARE(positions(s)[0].channel, 6);
+    QCOMPARE(positions(s)[0].pulse, 900);
+    QCOMPARE(positions(s)[1].channel, 7);
+    QCOMPARE(positions(s)[1].pulse, 1250);
 }
 
 void StripWidgetTest::virtualKeyNumbers() {

@@ -18,5 +18,8 @@ private slots:
     void upDownButtonsRepeatWhileHeld();
     void sliderTopMeansHighestPosition();
     void everySliderNotificationIsOneCommand();
+    void aMouseDragClosesWithOneCommand();
+    void anotherStripsArrowEndsTypingFirst();
+    void anotherStripsTextEndsTypingFirst();
     void virtualKeyNumbers();
 };

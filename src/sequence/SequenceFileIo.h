@@ -1,0 +1,30 @@
+#pragma once
+// The platform's part of the sequence file (SequenceFile_posix.cpp,
+// SequenceFile_win.cpp): reading the start of a file and replacing it.
+// Results are 0 on success, else the system's own error number (errno, or
+// GetLastError on Windows); a name that is no regular file (a folder, FIFO,
+// device or socket) gives the system's "access denied".
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace sequence_file_io {
+
+// Fills buffer from the start of the regular file at path; got tells how
+// many bytes the file had for it (fewer only where the file ends). Opens the
+// file for reading only and never waits on it.
+int readStart(const std::string& path, std::span<uint8_t> buffer, std::size_t& got);
+
+// Makes the regular file at path begin with head and keeps its bytes beyond
+// head.size(); a name that does not exist gets a new file. All or nothing:
+// on failure the file is as it was and nothing new is left behind. Only a
+// writable file in a folder that takes no new file is rewritten in place.
+int replaceStart(const std::string& path, std::span<const uint8_t> head);
+
+// How the user is told about an error number on path.
+enum class ErrorKind { notFound, invalidName, tooManyFiles, accessDenied, diskFull, other };
+ErrorKind kindOf(int err, const std::string& path);
+
+}  // namespace sequence_file_io

@@ -33,6 +33,8 @@ void prepareStandardStreams() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+    // Output past the file size limit then fails as a write error.
+    sigaction(SIGXFSZ, &ignore, nullptr);
     keepClosed(STDOUT_FILENO);
     keepClosed(STDERR_FILENO);
 }

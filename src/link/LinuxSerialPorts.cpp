@@ -115,12 +115,12 @@ bool naturalNameLess(const std::string& a, const std::string& b) {
     return c != 0 ? c < 0 : a < b;
 }
 
-std::vector<std::string> listSysfsSerialPorts(const std::string& sysfsRoot) {
+std::vector<SysfsSerialPort> findSysfsSerialPorts(const std::string& sysfsRoot) {
     const fs::path classDir = fs::path(sysfsRoot) / "class" / "tty";
     std::error_code ec;
     if (!fs::exists(classDir, ec)) return {};
 
-    std::vector<std::pair<std::string, std::string>> found;  // entry name, /dev name
+    std::vector<std::pair<std::string, SysfsSerialPort>> found;  // entry name, port
     fs::directory_iterator it(classDir, ec);
     if (ec) throw PortEnumerationError("Could not list the serial ports: " + ec.message() + ".");
     for (; it != fs::directory_iterator(); it.increment(ec)) {
@@ -129,7 +129,7 @@ std::vector<std::string> listSysfsSerialPorts(const std::string& sysfsRoot) {
         const auto driver = hardwareDriver(entry);
         if (!driver) continue;
         if (*driver == "serial8250" && !hasUart(entry)) continue;
-        found.emplace_back(name, deviceName(entry, name));
+        found.emplace_back(name, SysfsSerialPort{deviceName(entry, name), entry.string(), *driver});
     }
     if (ec) throw PortEnumerationError("Could not list the serial ports: " + ec.message() + ".");
 
@@ -138,8 +138,14 @@ std::vector<std::string> listSysfsSerialPorts(const std::string& sysfsRoot) {
     // the menu is the same from one start to the next.
     std::sort(found.begin(), found.end(),
               [](const auto& x, const auto& y) { return naturalNameLess(x.first, y.first); });
-    std::vector<std::string> ports;
+    std::vector<SysfsSerialPort> ports;
     ports.reserve(found.size());
     for (auto& f : found) ports.push_back(std::move(f.second));
     return ports;
+}
+
+std::vector<std::string> listSysfsSerialPorts(const std::string& sysfsRoot) {
+    std::vector<std::string> names;
+    for (auto& port : findSysfsSerialPorts(sysfsRoot)) names.push_back(std::move(port.name));
+    return names;
 }

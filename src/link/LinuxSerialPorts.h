@@ -13,6 +13,15 @@
 // PortEnumerationError.
 std::vector<std::string> listSysfsSerialPorts(const std::string& sysfsRoot);
 
+// The same ports with what was learnt on the way: the class/tty entry (for
+// reading more about the device) and the driver of the hardware behind it.
+struct SysfsSerialPort {
+    std::string name;    // under /dev
+    std::string entry;   // <sysfsRoot>/class/tty/<kernel name>
+    std::string driver;  // may be empty when the serial core hides it
+};
+std::vector<SysfsSerialPort> findSysfsSerialPorts(const std::string& sysfsRoot);
+
 // "ttyS2" before "ttyS10": letters compare as text, runs of digits as
 // numbers. A strict weak order (ties fall back to plain text order).
 bool naturalNameLess(const std::string& a, const std::string& b);

@@ -64,6 +64,10 @@ public:
     // failure returns kInvalidHandle and sets errorCode: kErrorFileNotFound,
     // kErrorAccessDenied or another code.
     virtual Handle CreateFile(const std::string& portName, uint32_t& errorCode) = 0;
+    // After a CreateFile that failed: a line that tells the user how to get
+    // the access they were refused, or empty. Only a refusal by the device's
+    // permissions has one, never a port held by another program.
+    virtual std::string openFailureHint() const { return {}; }
     virtual bool CloseHandle() = 0;
     virtual bool GetCommState(LineSettings& settings) = 0;
     virtual bool SetCommState(const LineSettings& settings) = 0;

@@ -46,6 +46,7 @@ TSerial::~TSerial() = default;
 bool TSerial::Open(const std::string& name, const std::string& baud, const std::string& parity,
                    const std::string& dataBits, bool showErrors) {
     lastError_ = 0;
+    openHint_.clear();
     if (isOpen_) return false;
     if (!acceptablePortName(name)) return false;
 
@@ -53,11 +54,16 @@ bool TSerial::Open(const std::string& name, const std::string& baud, const std::
     handle_ = device_->CreateFile(name, code);
     if (handle_ == SerialDevice::kInvalidHandle) {
         lastError_ = code;
-        const char* reason = "Reason is unknown.";
-        if (code == kErrorFileNotFound)
+        std::string reason = "Reason is unknown.";
+        if (code == kErrorFileNotFound) {
             reason = "This port does not exist or is not configured properly.";
-        else if (code == kErrorAccessDenied)
+        } else if (code == kErrorAccessDenied) {
             reason = "Access Denied.\r\nThis port may already be in use by another device.";
+            // The usual first failure on Linux is no program at all but a
+            // user outside the device's group: say how to get in.
+            openHint_ = device_->openFailureHint();
+            if (!openHint_.empty()) reason += "\r\n" + openHint_;
+        }
         if (showErrors) {
             notifier_.Beep(kBeepHz, kBeepMs);
             notifier_.ShowMessage("Could not open port: " + name + ".  " + reason);

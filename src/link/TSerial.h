@@ -45,6 +45,9 @@ public:
     const std::string& pendingOutput() const { return pendingOutput_; }
     const CommTimeouts& timeouts() const { return timeouts_; }
     uint32_t lastError() const { return lastError_; }
+    // The advice line the last failed Open added to its message; empty
+    // when it added none (or the last Open succeeded).
+    const std::string& openHint() const { return openHint_; }
     const uint8_t* buffer() const { return buffer_.get(); }
 
     // The device of the open port went away (an adapter pulled): a read,
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<uint8_t[]> buffer_;  // 4097 bytes while open
     CommTimeouts timeouts_{};
     uint32_t lastError_ = 0;
+    std::string openHint_;
 
     std::unique_ptr<SerialDevice> device_;
     Notifier& notifier_;

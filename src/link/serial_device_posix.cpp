@@ -5,6 +5,8 @@
 
 #include "link/SerialDevice.h"
 
+#include "link/AccessHint.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -105,6 +107,7 @@ public:
     bool EscapeCommFunction(uint32_t code) override;
     bool WaitOutputDrained(uint32_t ms) override;
     bool gone() const override { return gone_; }
+    std::string openFailureHint() const override { return hint_; }
 
 private:
     // A failed read, write or wait: marks the device gone when the error says so.
@@ -113,6 +116,7 @@ private:
     Handle handle_ = kInvalidHandle;
     bool gone_ = false;
     CommTimeouts timeouts_{};
+    std::string hint_;
 };
 
 }  // namespace
@@ -122,6 +126,7 @@ std::unique_ptr<SerialDevice> makeSystemSerialDevice() { return std::make_unique
 SerialDevice::Handle PosixSerialDevice::CreateFile(const std::string& portName, uint32_t& errorCode) {
     CloseHandle();
     errorCode = 0;
+    hint_.clear();
     const std::string path = "/dev/" + portName;
     // A port is a terminal device. A name that leads anywhere else (fd/3 to
     // a file, a FIFO) is no port: it is never opened, since opening a FIFO
@@ -137,7 +142,11 @@ SerialDevice::Handle PosixSerialDevice::CreateFile(const std::string& portName, 
     }
     int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        errorCode = openErrorCode(errno);
+        const int e = errno;
+        errorCode = openErrorCode(e);
+        // Refused by the device's permissions (another opener gives EBUSY
+        // or, through the lock below, EWOULDBLOCK).
+        if (e == EACCES) hint_ = permissionHint(path);
         return kInvalidHandle;
     }
     // The same device as checked (the name may have been replaced

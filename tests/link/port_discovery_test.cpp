@@ -17,6 +17,7 @@
 #include <stdlib.h>
 
 #include "link/LinuxSerialPorts.h"
+#include "link/PortDetails.h"
 #include "link/PortEnumeration.h"
 #include "link/WinPortDiscovery.h"
 
@@ -75,6 +76,11 @@ public:
         if (devicePath) link(root_ / "devices" / *devicePath, ttyDir / "device");
         if (type) std::ofstream(ttyDir / "type") << *type;
         if (uevent) std::ofstream(ttyDir / "uevent") << *uevent;
+    }
+
+    // A file of a device's attributes, such as idVendor.
+    void attribute(const std::string& device, const std::string& name, const std::string& value) {
+        std::ofstream(root_ / "devices" / device / name) << value;
     }
 
     // A device whose driver link points nowhere.
@@ -150,6 +156,42 @@ TEST(LinuxSerialPorts, UnreadableTtyClassIsAnError) {
     fs::create_directories(fs::path(sys.root()) / "class");
     std::ofstream(fs::path(sys.root()) / "class" / "tty") << "not a folder";
     EXPECT_THROW(listSysfsSerialPorts(sys.root()), PortEnumerationError);
+}
+
+// kdx ports --long: the same ports in the same order, each with its driver
+// and, for a USB adapter, what the nearest USB device above it reports.
+TEST(LinuxSerialPorts, LongListingTellsAdaptersApart) {
+    FakeSysfs sys;
+    sys.device("pci0/usb1", "usb", "usb");  // the root hub: IDs of its own
+    sys.attribute("pci0/usb1", "idVendor", "1d6b\n");
+    sys.attribute("pci0/usb1", "idProduct", "0002\n");
+    sys.device("pci0/usb1/1-1", "usb", "usb");
+    for (auto [name, value] : {std::pair{"idVendor", "0403\n"}, {"idProduct", "6001\n"},
+                               {"manufacturer", "FTDI\n"}, {"product", "FT232R USB UART\n"},
+                               {"serial", "A50285BI\n"}})
+        sys.attribute("pci0/usb1/1-1", name, value);
+    sys.device("pci0/usb1/1-1/1-1:1.0", "ftdi_sio", "usb");
+    sys.device("pci0/usb1/1-1/1-1:1.0/ttyUSB0", "ftdi_sio", "usb-serial");
+    sys.tty("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0");
+    sys.device("pci0/usb1/1-2", "usb", "usb");
+    sys.attribute("pci0/usb1/1-2", "idVendor", "2341\n");
+    sys.attribute("pci0/usb1/1-2", "idProduct", "0043");
+    sys.attribute("pci0/usb1/1-2", "product", "Uno\tR3\x1b[2J\n");  // firmware's text, not ours
+    sys.device("pci0/usb1/1-2/1-2:1.0", "cdc_acm", "usb");
+    sys.tty("ttyACM0", "pci0/usb1/1-2/1-2:1.0");
+    sys.device("platform/serial8250", "serial8250");
+    sys.tty("ttyS1", "platform/serial8250", "4\n");
+    sys.tty("ttyS0", "platform/serial8250", "0\n");  // no UART: not a port, as in the plain list
+
+    std::vector<std::string> lines, names;
+    for (const auto& port : describeSysfsSerialPorts(sys.root())) {
+        lines.push_back(formatPortDetails(port));
+        names.push_back(port.name);
+    }
+    EXPECT_EQ(names, listSysfsSerialPorts(sys.root()));
+    EXPECT_EQ(lines, (std::vector<std::string>{"ttyACM0  cdc_acm  2341:0043 Uno?R3?[2J",
+                                               "ttyS1  serial8250",
+                                               "ttyUSB0  ftdi_sio  0403:6001 FTDI FT232R USB UART  A50285BI"}));
 }
 
 TEST(LinuxSerialPorts, ThisMachineCanBeAsked) {

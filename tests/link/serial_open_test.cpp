@@ -15,6 +15,7 @@
 
 #include "FakeTicks.h"
 #include "RecordingNotifier.h"
+#include "RefusedDevice.h"
 #include "TempFolder.h"
 #include "link/TSerial.h"
 #include "sim/ControllerSimulator.h"
@@ -267,3 +268,33 @@ TEST_F(SerialOpen, LineIs2400EightBitsNoParityOneStopNoFlowControl) {
 }
 
 }  // namespace
+
+// The usual first failure on Linux: a user outside the group that owns the
+// device. The message says which group to join; when joining it would not
+// help (the group may not use the device either), it gives no such advice.
+TEST(SerialPermission, RefusedUserIsToldWhichGroupToJoin) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a device to a group and drop to a user outside it";
+    for (const mode_t mode : {mode_t{0660}, mode_t{0600}}) {
+        RefusedDevice device(mode);
+        ASSERT_TRUE(device.available());
+        const std::string name = device.portName();
+        const std::string seen = RefusedDevice::asStranger([&](int out) {
+            RecordingNotifier n;
+            FakeTicks ticks;
+            TSerial port(n, ticks);
+            std::string text = port.Open(name, "2400", "None", "8", true) ? "opened" : "";
+            for (const auto& c : n.calls) text += c.text;
+            text += "|" + port.openHint();
+            (void)!write(out, text.data(), text.size());
+        });
+        const std::string denied = "Could not open port: " + name + ".  " + kDenied;
+        if (mode == 0660) {
+            const std::string hint = "You may not have permission to use this port: add yourself to the group " +
+                                     device.groupName() + " (sudo usermod -aG " + device.groupName() +
+                                     " $USER) and log in again.";
+            EXPECT_EQ(seen, denied + "\r\n" + hint + "|" + hint);
+        } else {
+            EXPECT_EQ(seen, denied + "|");
+        }
+    }
+}

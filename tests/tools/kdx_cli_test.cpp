@@ -22,6 +22,7 @@
 #include "TempFolder.h"
 #include "tools/RunningProgram.h"
 #include "link/PortEnumeration.h"
+#include "RefusedDevice.h"
 #include "sequence/Sequence.h"
 #include "sequence/SequenceFile.h"
 #include "sim/ControllerSimulator.h"
@@ -218,6 +219,37 @@ TEST(KdxCli, PortsListsWhatTheSubmenuWould) {
         EXPECT_EQ(o.status, 2);
         EXPECT_EQ(o.err, std::string(e.what()) + "\n");
     }
+}
+
+// --long names the same ports in the same order, each line starting with
+// the name; a value for it is a usage error.
+TEST(KdxCli, LongPortListKeepsThePlainNamesFirst) {
+    Outcome plain = runKdx({"ports"}), longer = runKdx({"ports", "--long"});
+    EXPECT_EQ(longer.status, plain.status);
+    const auto names = linesOf(plain.out), lines = linesOf(longer.out);
+    ASSERT_EQ(lines.size(), names.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(lines[i] == names[i] || lines[i].rfind(names[i] + "  ", 0) == 0) << lines[i];
+    Outcome bad = runKdx({"ports", "--long=yes"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(isOneLine(bad.err)) << bad.err;
+}
+
+// A user outside the device's group gets the reason on one line and the way
+// in on the next, on standard error.
+TEST(KdxCli, RefusedPortSaysWhichGroupToJoin) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a device to a group and drop to a user outside it";
+    RefusedDevice device;
+    ASSERT_TRUE(device.available());
+    const std::string err = RefusedDevice::asStranger([&](int out) {
+        dup2(out, 2);
+        execl(KDX_CLI_PATH, "kdx", "version", "--port", device.portName().c_str(), (char*)nullptr);
+    });
+    const std::string g = device.groupName();
+    EXPECT_EQ(err, "Could not open port: " + device.portName() +
+                       ".  Access Denied. This port may already be in use by another device.\n"
+                       "You may not have permission to use this port: add yourself to the group " + g +
+                       " (sudo usermod -aG " + g + " $USER) and log in again.\n");
 }
 
 struct OutputCase {

@@ -11,6 +11,8 @@
 #include "editor/MainWindowView.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
+#include "link/PortDetails.h"
+#include "link/PortEnumeration.h"
 #include "link/TickSource.h"
 #include "OutputBuffer.h"
 #include "Platform.h"
@@ -157,14 +159,19 @@ struct CommandInfo {
     std::vector<std::string> options;  // each takes a value
     int files;                          // FILE arguments: 0 or 1
     bool portRequired;
+    std::vector<std::string> flags = {};  // options without a value
 };
 
 const std::vector<CommandInfo>& commands() {
     static const std::vector<CommandInfo> list = {
-        {"ports", "kdx ports",
+        {"ports", "kdx ports [--long]",
          "Lists the communication ports that the \"Select Comm Port\" submenu\n"
-         "would offer, one per line, in the same order.\n",
-         {}, 0, false},
+         "would offer, one per line, in the same order.\n"
+         "  --long   adds what the system knows of each port, to tell adapters\n"
+         "           apart: the driver and, for USB adapters, vendor and product\n"
+         "           IDs and names and the serial number, separated by two blanks:\n"
+         "           ttyUSB0  ftdi_sio  0403:6001 FTDI FT232R USB UART  A50285BI\n",
+         {}, 0, false, {"--long"}},
         {"version", "kdx version --port NAME",
          "Opens port NAME as the submenu does (2400 baud, no parity, 8 data bits),\n"
          "asks the controller for its version and prints the status text,\n"
@@ -283,8 +290,15 @@ Invocation parse(const std::vector<std::string>& args) {
             value = a.substr(eq + 1);
             hasValue = true;
         }
-        bool known = false;
+        bool known = false, flag = false;
         for (const auto& o : c.options) known = known || o == name;
+        for (const auto& f : c.flags) flag = flag || f == name;
+        if (flag) {
+            if (hasValue) throw UsageError{"option " + name + " takes no value"};
+            if (inv.options.count(name)) throw UsageError{"option " + name + " given twice"};
+            inv.options[name] = "";
+            continue;
+        }
         if (!known) throw UsageError{"unknown option '" + name + "' for " + c.name};
         if (!hasValue) {
             if (i + 1 >= args.size()) throw UsageError{"option " + name + " needs a value"};
@@ -329,7 +343,15 @@ bool openPort(Session& s, const std::string& name, std::ostream& err) {
             // A name the port object refuses outright gets no message box.
             err << "Could not open port: " << name << ".\n";
         } else {
-            err << s.notifier.messages.front() << '\n';
+            // The reason on one line; advice on how to get access on its own.
+            std::string message = s.notifier.messages.front();
+            const std::string& hint = s.core.serialPort.openHint();
+            if (!hint.empty() && message.size() > hint.size() &&
+                message.compare(message.size() - hint.size(), hint.size(), hint) == 0) {
+                message.resize(message.size() - hint.size() - 1);
+                message += "\n" + hint;
+            }
+            err << message << '\n';
         }
         return false;
     }
@@ -391,7 +413,20 @@ void printHex(const std::vector<uint8_t>& bytes, std::ostream& out) {
 
 // ---------------------------------------------------------------- commands
 
-int cmdPorts(std::ostream& out, std::ostream& err) {
+int cmdPortsLong(std::ostream& out, std::ostream& err) {
+    std::vector<PortDetails> ports;
+    try {
+        ports = DescribeComPorts();
+    } catch (const PortEnumerationError& e) {
+        err << e.what() << '\n';
+        return kKdxUsageOrFileOrPort;
+    }
+    for (const auto& port : ports) out << formatPortDetails(port) << '\n';
+    return kKdxOk;
+}
+
+int cmdPorts(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    if (inv.options.count("--long")) return cmdPortsLong(out, err);
     Session s(true);
     if (!s.view.errors.empty()) {
         err << s.view.errors.front() << '\n';
@@ -491,7 +526,7 @@ int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
         return kKdxOk;
     }
     const std::string name = inv.command->name;
-    if (name == "ports") return cmdPorts(out, err);
+    if (name == "ports") return cmdPorts(inv, out, err);
     if (name == "version") return cmdVersion(inv, out, err);
     if (name == "dump") return cmdDump(inv, out, err);
     if (name == "stream") return cmdStream(inv, out, err);

@@ -1,7 +1,11 @@
 // The KDX Interface program: the main window, the hidden about window and
-// the event loop. No command-line options, no settings.
+// the event loop. No command-line options, no settings (KDX_EXIT_AFTER_SHOW
+// serves the package check alone).
 
 #include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
 
 #include "sequence/SequenceFileIo.h"
 #include "ui/Pictures.h"
@@ -22,5 +26,14 @@ int main(int argc, char* argv[]) {
     mainForm.show();
     TAboutForm aboutForm;  // hidden until Help > About
     mainForm.setAboutForm(&aboutForm);
+    // For the package's install check only: once the window is up, say so
+    // and end, so that a script can tell the installed program starts.
+    if (qEnvironmentVariableIsSet("KDX_EXIT_AFTER_SHOW")) {
+        QTimer::singleShot(0, &app, [&mainForm] {
+            std::printf("shown: %s\n", mainForm.isVisible() ? "yes" : "no");
+            std::fflush(stdout);
+            QApplication::exit(mainForm.isVisible() ? 0 : 1);
+        });
+    }
     return app.exec();
 }

@@ -25,7 +25,7 @@ std::string formatPortDetails(const PortDetails& port) {
     std::string line = port.name;
     appendField(line, printable(port.driver));
     std::string usb;
-    if (!port.vendorId.empty() || !port.productId.empty())
+    if (!port.vendorId.empty())
         usb = printable(port.vendorId) + ":" + printable(port.productId);
     for (const std::string* name : {&port.manufacturer, &port.product}) {
         if (name->empty()) continue;

@@ -1,7 +1,7 @@
 // Linux: port details from sysfs. A USB adapter's tty hangs below its USB
 // interface (ttyACM) or below a usb-serial port device on that interface
 // (ttyUSB); the USB device with the IDs and strings is the nearest folder
-// above that has idVendor and idProduct.
+// above that has idVendor.
 
 #include <cctype>
 #include <filesystem>
@@ -23,18 +23,15 @@ std::string firstLine(const fs::path& file) {
     return line;
 }
 
-// Far enough for tty -> usb-serial port -> interface -> device.
-constexpr int kUsbSearchLevels = 4;
-
+// The nearest folder at or above the tty's device with a USB vendor ID is
+// the USB device; the walk ends at the top of the device tree.
 void addUsbDetails(const fs::path& sysfsRoot, const fs::path& entry, PortDetails& port) {
     std::error_code ec;
-    fs::path dir = fs::canonical(entry / "device", ec);
-    if (ec) return;
     const fs::path devices = fs::weakly_canonical(sysfsRoot / "devices", ec);
     if (ec) return;
-    for (int level = 0; level <= kUsbSearchLevels && dir != devices && dir.has_relative_path();
-         ++level, dir = dir.parent_path()) {
-        if (fs::exists(dir / "idVendor", ec) && fs::exists(dir / "idProduct", ec)) {
+    for (fs::path dir = fs::canonical(entry / "device", ec); !ec && dir != devices && dir.has_relative_path();
+         dir = dir.parent_path()) {
+        if (fs::exists(dir / "idVendor", ec)) {
             port.vendorId = firstLine(dir / "idVendor");
             port.productId = firstLine(dir / "idProduct");
             port.manufacturer = firstLine(dir / "manufacturer");

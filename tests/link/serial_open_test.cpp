@@ -17,6 +17,7 @@
 #include "RecordingNotifier.h"
 #include "RefusedDevice.h"
 #include "TempFolder.h"
+#include "link/AccessHint.h"
 #include "link/TSerial.h"
 #include "sim/ControllerSimulator.h"
 
@@ -274,8 +275,8 @@ TEST_F(SerialOpen, LineIs2400EightBitsNoParityOneStopNoFlowControl) {
 // help (the group may not use the device either), it gives no such advice.
 TEST(SerialPermission, RefusedUserIsToldWhichGroupToJoin) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to give a device to a group and drop to a user outside it";
-    for (const mode_t mode : {mode_t{0660}, mode_t{0600}}) {
-        RefusedDevice device(mode);
+    for (const auto& [mode, named] : {std::pair{mode_t{0660}, true}, {mode_t{0660}, false}, {mode_t{0600}, true}}) {
+        RefusedDevice device(mode, named);
         ASSERT_TRUE(device.available());
         const std::string name = device.portName();
         const std::string seen = RefusedDevice::asStranger([&](int out) {
@@ -292,9 +293,22 @@ TEST(SerialPermission, RefusedUserIsToldWhichGroupToJoin) {
             const std::string hint = "You may not have permission to use this port: add yourself to the group " +
                                      device.groupName() + " (sudo usermod -aG " + device.groupName() +
                                      " $USER) and log in again.";
-            EXPECT_EQ(seen, denied + "\r\n" + hint + "|" + hint);
+            EXPECT_EQ(seen, denied + "\r\n" + hint + "|" + hint) << (named ? "named group" : "bare number");
         } else {
             EXPECT_EQ(seen, denied + "|");
         }
     }
+}
+
+// Advice to join the device's group only where joining would let the user in.
+TEST(SerialPermission, GroupAdviceOnlyWhereTheGroupWouldHelp) {
+    const std::string hint =
+        "You may not have permission to use this port: add yourself to the group dialout "
+        "(sudo usermod -aG dialout $USER) and log in again.";
+    EXPECT_EQ(permissionHintFor(020660, 20, {1000, 24, 27}, "dialout"), hint);
+    EXPECT_EQ(permissionHintFor(020060, 20, {}, "dialout"), hint);
+    EXPECT_EQ(permissionHintFor(020660, 20, {20}, "dialout"), "");          // effective group
+    EXPECT_EQ(permissionHintFor(020660, 20, {1000, 27, 20}, "dialout"), "");  // supplementary
+    for (unsigned mode : {020600u, 020640u, 020620u, 020606u})
+        EXPECT_EQ(permissionHintFor(mode, 20, {1000}, "dialout"), "") << std::oct << mode;
 }

@@ -20,7 +20,8 @@ public:
     static constexpr uid_t kStrangerUid = 54321;
     static constexpr gid_t kStrangerGid = 54321;
 
-    explicit RefusedDevice(mode_t mode = 0660) {
+    // namedGroup: a group the system has a name for, else a bare number.
+    explicit RefusedDevice(mode_t mode = 0660, bool namedGroup = true) {
         if (geteuid() != 0) return;
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
@@ -28,9 +29,11 @@ public:
         if (!slave) return;
         path_ = slave;
         // A serial-port group where the system has one, else a number.
-        const group* g = getgrnam("dialout");
-        gid_ = g ? g->gr_gid : 4242;
-        groupName_ = g ? g->gr_name : "4242";
+        const group* g = namedGroup ? getgrnam("dialout") : nullptr;
+        gid_ = 4242;
+        while (!g && getgrgid(gid_)) ++gid_;
+        if (g) gid_ = g->gr_gid;
+        groupName_ = g ? std::string(g->gr_name) : std::to_string(gid_);
         if (chown(path_.c_str(), 0, gid_) != 0 || chmod(path_.c_str(), mode) != 0) return;
         ok_ = true;
     }

@@ -1,7 +1,9 @@
 // The KDX Interface program: the main window, the hidden about window and
-// the event loop. No command-line options, no settings.
+// the event loop. No settings; one option: --simulator starts with the
+// simulated controller chosen and its servo view open.
 
 #include <QApplication>
+#include <QTimer>
 
 #include "sequence/SequenceFileIo.h"
 #include "ui/Pictures.h"
@@ -22,5 +24,9 @@ int main(int argc, char* argv[]) {
     mainForm.show();
     TAboutForm aboutForm;  // hidden until Help > About
     mainForm.setAboutForm(&aboutForm);
+    if (QApplication::arguments().contains(QStringLiteral("--simulator"))) {
+        // Once the window is up, as if chosen from the port submenu.
+        QTimer::singleShot(0, &mainForm, [&mainForm] { mainForm.SimulatedControllerClick(); });
+    }
     return app.exec();
 }

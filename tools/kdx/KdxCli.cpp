@@ -1,6 +1,7 @@
 #include "KdxCli.h"
 
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -9,12 +10,14 @@
 
 #include "editor/EditorCore.h"
 #include "editor/MainWindowView.h"
+#include "editor/SimulatedController.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/TickSource.h"
 #include "OutputBuffer.h"
 #include "Platform.h"
 #include "sequence/SequenceFile.h"
+#include "sim/ControllerSimulator.h"
 
 namespace {
 
@@ -201,7 +204,9 @@ const std::vector<CommandInfo>& commands() {
          "the status text: \"Sequence Complete\", or \"Animating\" when playback ran\n"
          "past frame 126. Ctrl-C stops like the Stop button (exit status 130);\n"
          "a second Ctrl-C ends the program at once. When the port's device goes\n"
-         "away, playback ends with exit status 4.\n"
+         "away, playback ends with exit status 4. With --port sim, each servo's\n"
+         "pulse when the pass ended follows: \"servo C: P us\" (\"-\" when never\n"
+         "commanded), channels 0..31.\n"
          "  --from N   resume at frame N (0..127) instead of starting at frame 0\n",
          {"--port", "--from"}, 1, true},
     };
@@ -225,6 +230,9 @@ void printToolHelp(std::ostream& out) {
            "found (version); 4 the port's device went away (version, download,\n"
            "play); 130 stopped by Ctrl-C (play).\n"
         << portNameHelp();
+    if (simulatedControllerAvailable())
+        out << "--port sim selects the simulated controller of the port submenu,\n"
+               "inside kdx, with no hardware.\n";
 }
 
 void printCommandHelp(const CommandInfo& c, std::ostream& out) {
@@ -323,7 +331,16 @@ int parseFrame(const std::string& text) {
 // the port did not open.
 bool openPort(Session& s, const std::string& name, std::ostream& err) {
     s.notifier.messages.clear();
-    s.core.ComPortComboClick(name);
+    if (name == kSimulatedControllerPortName && s.core.simulatorAvailable()) {
+        s.view.errors.clear();
+        s.core.SimulatedControllerClick();
+        if (!s.view.errors.empty()) {
+            err << oneLine(s.view.errors.front()) << '\n';
+            return false;
+        }
+    } else {
+        s.core.ComPortComboClick(name);
+    }
     if (!s.core.serialPort.isOpen()) {
         if (s.notifier.messages.empty()) {
             // A name the port object refuses outright gets no message box.
@@ -452,6 +469,25 @@ int cmdDownload(const Invocation& inv, std::ostream& err) {
     return portLost(s, err) ? kKdxPortLost : kKdxOk;
 }
 
+// Where the simulated servos were when the pass ended: the time is taken
+// now, then the simulator gets to take the last bytes off the line.
+void printServos(const sim::ControllerSimulator& simulator, std::ostream& out) {
+    const double endMs = simulator.nowMs();
+    constexpr auto kQuiet = std::chrono::milliseconds(100);
+    for (int i = 0; i < 50; ++i) {  // at most 5 s for a line that keeps talking
+        if (!simulator.waitForBytes(simulator.receivedCount() + 1, kQuiet)) break;
+    }
+    for (int c = 0; c < sim::kServoCount; ++c) {
+        const sim::ServoState servo = simulator.servoAt(c, endMs);
+        out << "servo " << c << ": ";
+        if (servo.commanded)
+            out << std::lround(servo.currentPulse * 2) << " us\n";
+        else
+            out << "-\n";
+    }
+    out << std::flush;
+}
+
 int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     std::optional<int> from;
     if (auto it = inv.options.find("--from"); it != inv.options.end()) from = parseFrame(it->second);
@@ -479,6 +515,7 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     s.view.honourInterrupt();
     if (portLost(s, err)) return kKdxPortLost;
     out << trimBlanks(s.view.statusText) << '\n' << std::flush;
+    if (s.core.simulatorChosen()) printServos(*s.core.simulator(), out);
     return s.view.stopHandled() ? kKdxInterrupted : kKdxOk;
 }
 

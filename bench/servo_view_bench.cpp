@@ -67,10 +67,13 @@ void buildSequence(EditorCore& core) {
     }
 }
 
-double playMs(TMainForm& form) {
+// Wall time of one Play; the window thread's processor time in cpuMs.
+double playMs(TMainForm& form, double& cpuMs) {
+    const double cpu0 = threadCpuMs();
     QElapsedTimer t;
     t.start();
     form.core().RunClick();
+    cpuMs = threadCpuMs() - cpu0;
     return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
@@ -139,14 +142,17 @@ int main(int argc, char* argv[]) {
     buildSequence(form.core());
 
     // 1. Closed and open in turn, so that drift of the machine hits both.
-    std::vector<double> closed, open;
+    std::vector<double> closed, open, closedCpu, openCpu;
     for (int i = 0; i < passes; ++i) {
+        double cpu = 0;
         view->hide();
         runEventLoop(50);
-        closed.push_back(playMs(form));
+        closed.push_back(playMs(form, cpu));
+        closedCpu.push_back(cpu);
         view->show();
         runEventLoop(50);
-        open.push_back(playMs(form));
+        open.push_back(playMs(form, cpu));
+        openCpu.push_back(cpu);
     }
     const double ideal = kFrames * kChannelsPerFrame * kPauseMs;
 
@@ -165,9 +171,10 @@ int main(int argc, char* argv[]) {
 
     std::printf("playback, %d frames x %d channels, %d ms pauses (ideal %.0f ms), %d passes each:\n", kFrames,
                 kChannelsPerFrame, kPauseMs, ideal, passes);
-    std::printf("  view closed  median %8.1f ms\n", median(closed));
-    std::printf("  view open    median %8.1f ms\n", median(open));
+    std::printf("  view closed  median %8.1f ms  (window thread CPU %.1f ms)\n", median(closed), median(closedCpu));
+    std::printf("  view open    median %8.1f ms  (window thread CPU %.1f ms)\n", median(open), median(openCpu));
     std::printf("  open/closed  %.4f\n", median(open) / median(closed));
+    for (int i = 0; i < passes; ++i) std::printf("    pass %d: closed %.1f ms, open %.1f ms\n", i, closed[static_cast<size_t>(i)], open[static_cast<size_t>(i)]);
     std::printf("window thread CPU, 3 s each:\n");
     std::printf("  32 servos moving%s  %6.2f %% of one core\n", moving ? "" : " (NOT MOVING)", movingShare * 100);
     std::printf("  none moving%s       %6.2f %% of one core\n", still ? "" : " (STILL MOVING)", stillShare * 100);

@@ -98,24 +98,46 @@ public:
         setFixedSize(kColumns * kCellWidth, 2 * kCellHeight);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
+    // Redraws only the servos whose picture changes.
     void show(const sim::Snapshot& s) {
-        servos_ = s.servos;
-        update();
+        for (int c = 0; c < sim::kServoCount; ++c) {
+            const size_t i = static_cast<size_t>(c);
+            const Drawn now = drawn(s.servos[i]);
+            if (now == shown_[i]) continue;
+            shown_[i] = now;
+            servos_[i] = s.servos[i];
+            update(cellRect(c));
+        }
     }
     int paints() const { return paints_; }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
         ++paints_;
         QPainter p(this);
-        p.fillRect(rect(), palette().window());
-        p.setRenderHint(QPainter::Antialiasing);
-        for (int c = 0; c < sim::kServoCount; ++c)
-            paintServo(p, QRect((c % kColumns) * kCellWidth, (c / kColumns) * kCellHeight, kCellWidth, kCellHeight),
-                       c, servos_[static_cast<size_t>(c)]);
+        p.fillRect(event->rect(), palette().window());
+        for (int c = 0; c < sim::kServoCount; ++c) {
+            const QRect cell = cellRect(c);
+            if (event->rect().intersects(cell)) paintServo(p, cell, c, servos_[static_cast<size_t>(c)]);
+        }
     }
 
 private:
+    // What a cell shows, to the microsecond.
+    struct Drawn {
+        bool commanded = false, moving = false, redirected = false;
+        long us = 0;
+        int target = 0, rate = 0;
+        friend bool operator==(const Drawn&, const Drawn&) = default;
+    };
+    static Drawn drawn(const sim::ServoState& s) {
+        return {s.commanded, s.moving(), s.redirected, std::lround(microseconds(s.currentPulse)), s.targetPulse,
+                s.rate};
+    }
+    static QRect cellRect(int c) {
+        return QRect((c % kColumns) * kCellWidth, (c / kColumns) * kCellHeight, kCellWidth, kCellHeight);
+    }
+
     void paintServo(QPainter& p, const QRect& cell, int channel, const sim::ServoState& s) {
         const bool live = s.commanded;
         const QColor ink = live ? QColor(20, 20, 20) : QColor(170, 170, 170);
@@ -136,12 +158,14 @@ private:
         p.drawRect(QRectF(hub.x() - 18, hub.y() - 6, 36, 26));  // the servo's body
         const double rad = (live ? hornDegrees(s.currentPulse) : 0.0) * M_PI / 180.0;
         const QPointF tip(hub.x() + 30 * std::sin(rad), hub.y() - 30 * std::cos(rad));
+        p.setRenderHint(QPainter::Antialiasing, true);
         p.setPen(QPen(live ? (s.moving() ? QColor(0, 110, 220) : QColor(30, 140, 60)) : QColor(190, 190, 190), 6,
                       Qt::SolidLine, Qt::RoundCap));
         p.drawLine(hub, tip);
         p.setPen(Qt::NoPen);
         p.setBrush(live ? QColor(240, 240, 240) : QColor(225, 225, 225));
         p.drawEllipse(hub, 4, 4);
+        p.setRenderHint(QPainter::Antialiasing, false);
 
         p.setPen(ink);
         QFont f = font();
@@ -165,6 +189,7 @@ private:
     }
 
     std::array<sim::ServoState, sim::kServoCount> servos_{};
+    std::array<Drawn, sim::kServoCount> shown_{};
     int paints_ = 0;
 };
 

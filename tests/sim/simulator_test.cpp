@@ -420,31 +420,31 @@ TEST_F(SimulatorTest, AMoveCutShortIsMarkedUntilTheServoArrives) {
         EXPECT_TRUE(waitForEvents(n));
         return sim_->events()[n - 1].timeMs;
     };
-    writeTaken(command(6, 63, 250));   // first command: there at once
-    writeTaken(command(6, 63, 1250));  // 45 s of travel ahead
+    writeTaken(command(0, 63, 250));   // first command: there at once
+    writeTaken(command(0, 63, 1250));  // 45 s of travel ahead
     const double t2 = timeOf(2);
-    EXPECT_TRUE(sim_->servoAt(6, t2 + 1).moving());
-    EXPECT_FALSE(sim_->servoAt(6, t2 + 1).redirected);  // it was resting when told
+    EXPECT_TRUE(sim_->servoAt(0, t2 + 1).moving());
+    EXPECT_FALSE(sim_->servoAt(0, t2 + 1).redirected);  // it was resting when told
 
-    writeTaken(command(6, 63, 1250));  // the same target again: no mark
-    EXPECT_FALSE(sim_->servoAt(6, timeOf(3) + 1).redirected);
+    writeTaken(command(0, 63, 1250));  // the same target again: no mark
+    EXPECT_FALSE(sim_->servoAt(0, timeOf(3) + 1).redirected);
 
-    writeTaken(command(6, 8, 300));  // elsewhere before it arrived
+    writeTaken(command(0, 8, 300));  // elsewhere before it arrived
     const double t4 = timeOf(4);
-    const sim::ServoState cut = sim_->servoAt(6, t4 + 1);
+    const sim::ServoState cut = sim_->servoAt(0, t4 + 1);
     EXPECT_TRUE(cut.redirected);
-    writeTaken(command(6, 8, 300));  // repeated on the way: still marked
+    writeTaken(command(0, 8, 300));  // repeated on the way: still marked
     const double t5 = timeOf(5);
-    EXPECT_TRUE(sim_->servoAt(6, t5 + 1).redirected);
+    EXPECT_TRUE(sim_->servoAt(0, t5 + 1).redirected);
     // Rate 8 covers the full travel in 5.7 s: it has arrived by then.
-    const sim::ServoState there = sim_->servoAt(6, t5 + 6000);
+    const sim::ServoState there = sim_->servoAt(0, t5 + 6000);
     EXPECT_EQ(there.currentPulse, 300);
     EXPECT_FALSE(there.moving());
     EXPECT_FALSE(there.redirected);
 
     // A servo never commanded is neither moving nor marked.
-    EXPECT_FALSE(sim_->servoAt(7, t5).commanded);
-    EXPECT_FALSE(sim_->servoAt(7, t5).moving());
+    EXPECT_FALSE(sim_->servoAt(1, t5).commanded);
+    EXPECT_FALSE(sim_->servoAt(1, t5).moving());
 }
 
 // What a display reads: the servos now, the latest messages newest first
@@ -494,13 +494,26 @@ TEST_F(SimulatorTest, SnapshotCarriesTheServosTheLatestMessagesAndTheMemory) {
     EXPECT_FALSE(again.changed);
     EXPECT_TRUE(again.recent.empty());
     EXPECT_EQ(again.servos[3].targetPulse, 755);
+    EXPECT_FALSE(again.anyMoving);
+
+    // Channel 0 set off on a 45 s travel: moving, taken at the moment asked.
+    writeTaken({0x21, 0x53, 0x43, 0, 0, 250 & 0xFF, 250 >> 8, 0x0D});
+    writeTaken({0x21, 0x53, 0x43, 0, 63, 1250 & 0xFF, 1250 >> 8, 0x0D});
+    ASSERT_TRUE(waitForEvents(5));
+    const double before = sim_->nowMs();
+    const sim::Snapshot moving = sim_->snapshot(0, 0);
+    EXPECT_GE(moving.timeMs, before);
+    EXPECT_LE(moving.timeMs, sim_->nowMs());
+    EXPECT_TRUE(moving.servos[0].moving());
+    EXPECT_TRUE(moving.anyMoving);
+    EXPECT_TRUE(moving.recent.empty());  // none asked for
 
     // Once cleared, the listener is not called again.
     sim_->setChangeListener({});
-    const int before = calls;
+    const int callsBefore = calls;
     writeTaken(kPosition3);
-    ASSERT_TRUE(waitForEvents(4));
-    EXPECT_EQ(calls, before);
+    ASSERT_TRUE(waitForEvents(6));
+    EXPECT_EQ(calls, callsBefore);
 }
 
 TEST_F(SimulatorTest, StoppedReadingFillsTheWriterThenDrains) {

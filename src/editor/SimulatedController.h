@@ -6,7 +6,9 @@
 // pseudo-terminals there is none (simulated_controller_posix.cpp,
 // simulated_controller_win.cpp).
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace sim {
@@ -28,3 +30,7 @@ std::shared_ptr<sim::ControllerSimulator> startSimulatedController(std::string& 
 std::string simulatedControllerPortName(const sim::ControllerSimulator& simulator);
 // Ends its thread and closes its pair; its last state stays readable.
 void stopSimulatedController(sim::ControllerSimulator& simulator);
+// Where each of the 32 servos is at the moment of the call, in
+// microseconds, once the simulator has taken what is still on its way over
+// the line; nothing for a servo never commanded.
+std::array<std::optional<long>, 32> simulatedServoPulses(const sim::ControllerSimulator& simulator);

@@ -11,3 +11,5 @@ std::shared_ptr<sim::ControllerSimulator> startSimulatedController(std::string& 
 std::string simulatedControllerPortName(const sim::ControllerSimulator&) { return {}; }
 
 void stopSimulatedController(sim::ControllerSimulator&) {}
+
+std::array<std::optional<long>, 32> simulatedServoPulses(const sim::ControllerSimulator&) { return {}; }

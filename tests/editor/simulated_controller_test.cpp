@@ -19,6 +19,7 @@
 #include "FakeView.h"
 #include "RecordingNotifier.h"
 #include "editor/EditorCore.h"
+#include "link/Commands.h"
 #include "sim/ControllerSimulator.h"
 
 namespace {
@@ -74,6 +75,15 @@ TEST_F(SimulatedControllerTest, IsSelectedAsAPortAndAnswersThroughTheCommandSet)
     EXPECT_TRUE(servo.commanded);
     EXPECT_EQ(servo.currentPulse, 1000);
 
+    // The latest 200 messages are kept for a display, however many came.
+    for (int i = 0; i < 220; ++i) sendPositionCommand(core.serialPort, 1, 0, 1000 + 2 * i, 0);
+    ASSERT_TRUE(simulator->waitFor(
+        [](const std::vector<sim::Event>& ev) { return !ev.empty() && ev.back().position.pulse == 500 + 219; },
+        5s));
+    const sim::Snapshot snapshot = simulator->snapshot(0, 200);
+    ASSERT_EQ(snapshot.recent.size(), 200u);
+    EXPECT_EQ(snapshot.recent.back().position.pulse, 500 + 20);
+
     // Chosen again: closed and reopened like any port, the same controller.
     EXPECT_EQ(select([&] { core.SimulatedControllerClick(); }),
               (Shown{{"   Closing old Port", 500}, {" Opening Comm Port", 1000}, {"  Comm Port Open", 1500}}));
@@ -97,14 +107,16 @@ TEST_F(SimulatedControllerTest, ARealPortAndTheSimulatedControllerReleaseEachOth
     ASSERT_TRUE(core.simulator()->waitFor([](const auto& ev) { return !ev.empty(); }, 5s));
     EXPECT_EQ(real.receivedCount(), 0u);
 
-    std::weak_ptr<sim::ControllerSimulator> released = core.simulator();
+    // A display goes on holding it, as the servo view does.
+    std::shared_ptr<sim::ControllerSimulator> shown = core.simulator();
     core.ComPortComboClick(real.portName());
     EXPECT_EQ(core.serialPort.portName(), real.portName());
     EXPECT_FALSE(core.simulatorChosen());
     EXPECT_EQ(core.simulator(), nullptr);
-    // Its thread has ended and its pair is gone: nothing holds it any more.
-    EXPECT_TRUE(released.expired());
+    // Stopped all the same: its pair is gone, and its last state readable.
     EXPECT_NE(::access(("/dev/" + simPort).c_str(), F_OK), 0);
+    EXPECT_EQ(shown->servo(2).targetPulse, 1250);
+    EXPECT_EQ(shown.use_count(), 1);
 }
 
 // The process runs out of descriptors: no pseudo-terminal can be had.
@@ -129,6 +141,7 @@ TEST_F(SimulatedControllerTest, AFailureToStartIsShownAndTheOpenPortStays) {
     ASSERT_EQ(view.errors.size(), 1u);
     EXPECT_EQ(view.errors[0].rfind("The simulated controller could not start: ", 0), 0u) << view.errors[0];
     EXPECT_EQ(view.errors[0].back(), '.');
+    EXPECT_GT(view.errors[0].size(), std::string("The simulated controller could not start: .").size());
     EXPECT_EQ(core.simulator(), nullptr);
     EXPECT_EQ(core.serialPort.portName(), real.portName());
     EXPECT_TRUE(core.serialPort.isOpen());

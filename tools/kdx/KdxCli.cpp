@@ -1,7 +1,6 @@
 #include "KdxCli.h"
 
 #include <charconv>
-#include <cmath>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -17,7 +16,6 @@
 #include "OutputBuffer.h"
 #include "Platform.h"
 #include "sequence/SequenceFile.h"
-#include "sim/ControllerSimulator.h"
 
 namespace {
 
@@ -469,19 +467,13 @@ int cmdDownload(const Invocation& inv, std::ostream& err) {
     return portLost(s, err) ? kKdxPortLost : kKdxOk;
 }
 
-// Where the simulated servos were when the pass ended: the time is taken
-// now, then the simulator gets to take the last bytes off the line.
-void printServos(const sim::ControllerSimulator& simulator, std::ostream& out) {
-    const double endMs = simulator.nowMs();
-    constexpr auto kQuiet = std::chrono::milliseconds(100);
-    for (int i = 0; i < 50; ++i) {  // at most 5 s for a line that keeps talking
-        if (!simulator.waitForBytes(simulator.receivedCount() + 1, kQuiet)) break;
-    }
-    for (int c = 0; c < sim::kServoCount; ++c) {
-        const sim::ServoState servo = simulator.servoAt(c, endMs);
+// Where the simulated servos were when the pass ended.
+void printServos(const EditorCore& core, std::ostream& out) {
+    const auto pulses = simulatedServoPulses(*core.simulator());
+    for (size_t c = 0; c < pulses.size(); ++c) {
         out << "servo " << c << ": ";
-        if (servo.commanded)
-            out << std::lround(servo.currentPulse * 2) << " us\n";
+        if (pulses[c])
+            out << *pulses[c] << " us\n";
         else
             out << "-\n";
     }
@@ -515,7 +507,7 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     s.view.honourInterrupt();
     if (portLost(s, err)) return kKdxPortLost;
     out << trimBlanks(s.view.statusText) << '\n' << std::flush;
-    if (s.core.simulatorChosen()) printServos(*s.core.simulator(), out);
+    if (s.core.simulatorChosen()) printServos(s.core, out);
     return s.view.stopHandled() ? kKdxInterrupted : kKdxOk;
 }
 

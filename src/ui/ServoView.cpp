@@ -177,7 +177,7 @@ private:
         p.setFont(f);
         const int y = cell.top() + 70;
         if (!live) {
-            p.drawText(QRect(box.left(), y, box.width(), 14), Qt::AlignCenter, QStringLiteral("not commanded"));
+            p.drawText(QRect(box.left(), y, box.width(), 14), Qt::AlignCenter, QStringLiteral("idle"));
             return;
         }
         p.drawText(QRect(box.left(), y, box.width(), 14), Qt::AlignCenter,
@@ -201,11 +201,11 @@ public:
         f.setPixelSize(11);
         setFont(f);
         rowHeight_ = fontMetrics().height();
-        resize(520, rowHeight_);
+        setMinimumSize(480, rowHeight_ + 4);
     }
     void setMessages(std::vector<sim::Event> messages) {
         messages_ = std::move(messages);
-        resize(width(), std::max<int>(1, static_cast<int>(messages_.size())) * rowHeight_ + 4);
+        setMinimumHeight(std::max<int>(1, static_cast<int>(messages_.size())) * rowHeight_ + 4);
         update();
     }
     const std::vector<sim::Event>& messages() const { return messages_; }
@@ -251,6 +251,7 @@ ServoView::ServoView(QWidget* parent) : QWidget(parent, Qt::Window) {
     messageScroll_ = new QScrollArea(this);
     messages_ = new MessageList(messageScroll_);
     messageScroll_->setWidget(messages_);
+    messageScroll_->setWidgetResizable(true);  // as wide as the list's pane
     messageScroll_->setMinimumHeight(200);
     left->addWidget(messageScroll_);
     lower->addLayout(left, 3);

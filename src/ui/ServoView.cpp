@@ -308,8 +308,17 @@ void ServoView::simulatorChanged() {
     refresh();
 }
 
+void ServoView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refresh();  // what happened while it was closed
+}
+
 void ServoView::refresh() {
-    if (!simulator_) return;
+    // A closed view costs nothing; it catches up when shown again.
+    if (!simulator_ || !isVisible()) {
+        frameTimer_->stop();
+        return;
+    }
     snapshot_ = simulator_->snapshot(knownMessages_, kListedMessages);
     servos_->show(snapshot_);
     if (snapshot_.changed) {

@@ -44,6 +44,9 @@ public:
     int servoPaints() const;
     bool animating() const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void simulatorChanged();  // on the window's thread
     void refresh();           // takes a snapshot and redraws what changed

@@ -93,6 +93,22 @@ void sendAll(EditorCore& core, int rate, int position) {
     }
 }
 
+// Window-thread processor time per live edit handled with the events that
+// follow it (the view's refresh and redraw when it is open), rate 0.
+double msPerEdit(TMainForm& form, int edits) {
+    EditorCore& core = form.core();
+    core.strip(3).RateEdit.setValue(0);
+    const double cpu0 = threadCpuMs();
+    for (int i = 0; i < edits; ++i) {
+        core.strip(3).PositionEdit.setValue(i % 2 ? 1000 : 2000);
+        auto simulator = core.simulator();
+        simulator->waitForBytes(simulator->receivedCount(), std::chrono::milliseconds(0));
+        QCoreApplication::processEvents();
+        runEventLoop(2);  // the listener's call arrives from the simulator's thread
+    }
+    return (threadCpuMs() - cpu0) / edits;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -156,6 +172,14 @@ int main(int argc, char* argv[]) {
     }
     const double ideal = kFrames * kChannelsPerFrame * kPauseMs;
 
+    // The same work per frame without the player's waits: one edit each.
+    view->hide();
+    runEventLoop(50);
+    const double closedEditMs = msPerEdit(form, 100);
+    view->show();
+    runEventLoop(50);
+    const double openEditMs = msPerEdit(form, 100);
+
     // 2. All 32 moving (rate 63: 45 s for the full travel), then none.
     view->show();
     sendAll(form.core(), 0, 500);
@@ -175,6 +199,8 @@ int main(int argc, char* argv[]) {
     std::printf("  view open    median %8.1f ms  (window thread CPU %.1f ms)\n", median(open), median(openCpu));
     std::printf("  open/closed  %.4f\n", median(open) / median(closed));
     for (int i = 0; i < passes; ++i) std::printf("    pass %d: closed %.1f ms, open %.1f ms\n", i, closed[static_cast<size_t>(i)], open[static_cast<size_t>(i)]);
+    std::printf("window thread CPU per live edit and its events: closed %.3f ms, open %.3f ms\n", closedEditMs,
+                openEditMs);
     std::printf("window thread CPU, 3 s each:\n");
     std::printf("  32 servos moving%s  %6.2f %% of one core\n", moving ? "" : " (NOT MOVING)", movingShare * 100);
     std::printf("  none moving%s       %6.2f %% of one core\n", still ? "" : " (STILL MOVING)", stillShare * 100);

@@ -202,10 +202,18 @@ public:
         setFont(f);
         rowHeight_ = fontMetrics().height();
         setMinimumSize(480, rowHeight_ + 4);
+        setAttribute(Qt::WA_OpaquePaintEvent);
     }
-    void setMessages(std::vector<sim::Event> messages) {
+    // added: how many of them are new since the last call.
+    void setMessages(std::vector<sim::Event> messages, uint64_t added) {
         messages_ = std::move(messages);
-        setMinimumHeight(std::max<int>(1, static_cast<int>(messages_.size())) * rowHeight_ + 4);
+        const int h = std::max<int>(1, static_cast<int>(messages_.size())) * rowHeight_ + 4;
+        if (h == minimumHeight() && added > 0 && added < static_cast<uint64_t>(height() / rowHeight_)) {
+            // The older rows move down as drawn; only the new ones are drawn.
+            scroll(0, static_cast<int>(added) * rowHeight_);
+            return;
+        }
+        setMinimumHeight(h);
         update();
     }
     const std::vector<sim::Event>& messages() const { return messages_; }
@@ -221,8 +229,8 @@ protected:
                        QStringLiteral("No message received yet."));
             return;
         }
-        const int first = std::max(0, event->rect().top() / rowHeight_);
-        const int last = std::min(static_cast<int>(messages_.size()) - 1, event->rect().bottom() / rowHeight_);
+        const int first = std::max(0, (event->rect().top() - 2) / rowHeight_);
+        const int last = std::min(static_cast<int>(messages_.size()) - 1, (event->rect().bottom() - 2) / rowHeight_);
         for (int i = first; i <= last; ++i)
             p.drawText(QRect(4, 2 + i * rowHeight_, width() - 4, rowHeight_), Qt::AlignLeft | Qt::AlignVCenter,
                        messageLine(messages_[static_cast<size_t>(i)]));
@@ -322,8 +330,9 @@ void ServoView::refresh() {
     snapshot_ = simulator_->snapshot(knownMessages_, kListedMessages);
     servos_->show(snapshot_);
     if (snapshot_.changed) {
+        const uint64_t added = knownMessages_ == ~uint64_t{0} ? ~uint64_t{0} : snapshot_.messages - knownMessages_;
         knownMessages_ = snapshot_.messages;
-        messages_->setMessages(std::move(snapshot_.recent));
+        messages_->setMessages(std::move(snapshot_.recent), added);
         snapshot_.recent.clear();
         if (snapshot_.downloads != shownDownloads_) {
             shownDownloads_ = snapshot_.downloads;

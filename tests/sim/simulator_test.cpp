@@ -516,6 +516,17 @@ TEST_F(SimulatorTest, SnapshotCarriesTheServosTheLatestMessagesAndTheMemory) {
     EXPECT_EQ(calls, callsBefore);
 }
 
+// A channel byte beyond 31 is noise, not a command: no servo moves; and
+// asking for a servo that does not exist gives one never commanded.
+TEST_F(SimulatorTest, NoServoBeyondChannel31) {
+    writeTaken({0x21, 0x53, 0x43, 32, 0, 0xEE, 0x02, 0x0D});
+    ASSERT_TRUE(sim_->waitFor(
+        [](const std::vector<Event>& ev) { return !ev.empty() && ev.back().kind == Event::Kind::Unknown; }, kWait));
+    const sim::Snapshot s = sim_->snapshot(0, 0);
+    for (const sim::ServoState& servo : s.servos) EXPECT_FALSE(servo.commanded);
+    for (int channel : {-1, 32, 200}) EXPECT_FALSE(sim_->servo(channel).commanded) << channel;
+}
+
 TEST_F(SimulatorTest, StoppedReadingFillsTheWriterThenDrains) {
     sim_->setReading(false);
     Line writer(sim_->devicePath(), O_NONBLOCK);

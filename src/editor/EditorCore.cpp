@@ -12,7 +12,7 @@ EditorCore::EditorCore(MainWindowView& view, Notifier& notifier, TickSource& tic
     for (int i = 0; i < kChannelCount; ++i) channelStrips[i] = std::make_unique<TChannel>(i);
 }
 
-EditorCore::~EditorCore() = default;
+EditorCore::~EditorCore() { releaseSimulator(); }
 
 void EditorCore::FormCreate() {
     state.versionStamp = {'0', '.', '9', 'g', ' '};
@@ -74,4 +74,5 @@ void EditorCore::FormClose() {
     state.currentFrame = kFrameCount;
     state.playing = false;
     serialPort.Close();
+    releaseSimulator();
 }

@@ -22,6 +22,9 @@
 
 class Notifier;
 class TickSource;
+namespace sim {
+class ControllerSimulator;
+}
 
 class EditorCore {
 public:
@@ -101,6 +104,20 @@ public:
     void UpdatePortDirectiveList();
     void ComPortComboClick(const std::string& caption);
 
+    // --- the simulated controller (after the ports in the submenu) ---
+    // False where the system cannot make one: the submenu leaves it out.
+    bool simulatorAvailable() const;
+    // Starts the simulated controller if it is not running and selects its
+    // port as ComPortComboClick selects any port. When it cannot start, an
+    // error box says why and the port stays as it was. Choosing a real port
+    // afterwards releases it (its thread ends, its pair is closed).
+    void SimulatedControllerClick();
+    // The running simulated controller, null while there is none. Shared,
+    // so that a display may go on reading its last state once released.
+    const std::shared_ptr<sim::ControllerSimulator>& simulator() const { return simulator_; }
+    // The port is open on the simulated controller.
+    bool simulatorChosen() const;
+
     // --- window ---
     void QuitClick();
     // The window closes: ends a running playback first, so nothing touches
@@ -131,6 +148,7 @@ private:
     // Stop's own changes (playing cleared, frame 0 shown, edit buttons back)
     // without its status, which would hide the loss.
     void stopPlayback();
+    void releaseSimulator();
 
     MainWindowView& view_;
     TickSource& ticks_;
@@ -138,4 +156,5 @@ private:
     std::string lostPortName_;
     unsigned portLosses_ = 0;  // counts handlePortLost's closes; a player compares
     int typingChannel_ = 0;    // the box whose key set typingPosition
+    std::shared_ptr<sim::ControllerSimulator> simulator_;
 };

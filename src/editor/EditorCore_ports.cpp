@@ -2,6 +2,7 @@
 // port of a clicked entry.
 
 #include "editor/EditorCore.h"
+#include "editor/SimulatedController.h"
 #include "link/PortEnumeration.h"
 
 void EditorCore::UpdatePortDirectiveList() {
@@ -26,6 +27,8 @@ void EditorCore::ComPortComboClick(const std::string& caption) {
         serialPort.Close();
         Delay(500);
     }
+    // A real port takes the place of the simulated controller.
+    if (simulator_ && caption != simulatedControllerPortName(*simulator_)) releaseSimulator();
     view_.ShowStatus(" Opening Comm Port", kAqua, true);
     Delay(500);
     if (serialPort.Open(caption, "2400", "None", "8", true)) {
@@ -34,4 +37,30 @@ void EditorCore::ComPortComboClick(const std::string& caption) {
         view_.ShowStatus("  Comm Port Open", kLime, true);
     }
     // A failed open has beeped and shown its message; the status stays.
+}
+
+bool EditorCore::simulatorAvailable() const { return simulatedControllerAvailable(); }
+
+void EditorCore::SimulatedControllerClick() {
+    if (!simulator_) {
+        std::string reason;
+        simulator_ = startSimulatedController(reason);
+        if (!simulator_) {
+            // Nothing was closed or waited for: the port stays as it was.
+            view_.showErrorBox("The simulated controller could not start: " + reason + ".");
+            return;
+        }
+    }
+    ComPortComboClick(simulatedControllerPortName(*simulator_));
+    if (!simulatorChosen()) releaseSimulator();
+}
+
+bool EditorCore::simulatorChosen() const {
+    return simulator_ && serialPort.isOpen() && serialPort.portName() == simulatedControllerPortName(*simulator_);
+}
+
+void EditorCore::releaseSimulator() {
+    if (!simulator_) return;
+    stopSimulatedController(*simulator_);
+    simulator_.reset();
 }

@@ -33,7 +33,7 @@ double rampPulse(double startPulse, int targetPulse, int rate, double elapsedMs)
 
 namespace {
 
-constexpr int kChannelCount = 32;
+constexpr int kChannelCount = kServoCount;
 // No terminator marks the end of a download stream: a quiet line does.
 constexpr double kIdleGapMs = 300.0;
 // The longest the thread sleeps in poll; wake-ups come through a pipe anyway.
@@ -150,6 +150,7 @@ struct Motion {
     double startMs = 0;
     int target = 0;
     int rate = 0;
+    bool redirected = false;  // see ServoState
 };
 
 }  // namespace
@@ -175,6 +176,10 @@ struct ControllerSimulator::Impl {
     bool silent;
     std::string version;
     std::vector<Event> events;
+    uint64_t messageCount = 0;
+    uint64_t downloadCount = 0;
+    DownloadMessage lastDownload;
+    std::function<void()> listener;
     std::vector<uint8_t> bytes;
     size_t bytesTotal = 0;
     std::array<Motion, kChannelCount> servos{};
@@ -205,21 +210,30 @@ struct ControllerSimulator::Impl {
         ServoState s;
         s.targetPulse = mo.target;
         s.rate = mo.rate;
+        s.commanded = true;
         s.currentPulse = rampPulse(mo.startPulse, mo.target, mo.rate, tMs - mo.startMs);
+        // The mark lasts until the servo next arrives.
+        s.redirected = mo.redirected && s.currentPulse != mo.target;
         return s;
     }
 
     // Called with m held: records the decoded messages, moves servos, answers
     // the version query and logs, all before waiters are told.
     void record(std::vector<Event>& decoded) {
+        if (decoded.empty()) return;
         for (Event& e : decoded) {
+            ++messageCount;
             if (e.kind == Event::Kind::Position) {
                 const int c = e.position.channel;
                 if (c >= 0 && c < kChannelCount) {
                     Motion& mo = servos[static_cast<size_t>(c)];
+                    const ServoState before = servoAt(c, e.timeMs);
+                    // Cut short: still on its way, and sent elsewhere (the same
+                    // target again keeps whatever mark it had).
+                    mo.redirected = before.moving() && (e.position.pulse != mo.target || before.redirected);
                     // A servo never commanded has no known position: it starts
                     // at its first target.
-                    mo.startPulse = mo.commanded ? servoAt(c, e.timeMs).currentPulse : e.position.pulse;
+                    mo.startPulse = mo.commanded ? before.currentPulse : e.position.pulse;
                     mo.startMs = e.timeMs;
                     mo.target = e.position.pulse;
                     mo.rate = e.position.rate;
@@ -227,6 +241,9 @@ struct ControllerSimulator::Impl {
                 }
             } else if (e.kind == Event::Kind::VersionQuery && !silent) {
                 queueOutput(reinterpret_cast<const uint8_t*>(version.data()), version.size());
+            } else if (e.kind == Event::Kind::Download) {
+                ++downloadCount;
+                lastDownload = e.download;
             }
             if (log) log->add(jsonLine(e), e.timeMs);
             if (options.historyEvents > 0) {
@@ -235,6 +252,7 @@ struct ControllerSimulator::Impl {
             }
         }
         decoded.clear();
+        if (listener) listener();
     }
 
     void keepBytes(const uint8_t* data, size_t n) {
@@ -535,6 +553,31 @@ ServoState ControllerSimulator::servoAt(int channel, double timeMs) const {
 
 double ControllerSimulator::nowMs() const {
     return impl_->now();
+}
+
+Snapshot ControllerSimulator::snapshot(uint64_t knownMessages, size_t recentCount) const {
+    const Impl& d = *impl_;
+    std::lock_guard lock(d.m);
+    Snapshot s;
+    s.timeMs = d.now();
+    for (int c = 0; c < kChannelCount; ++c) {
+        ServoState& servo = s.servos[static_cast<size_t>(c)];
+        servo = d.servoAt(c, s.timeMs);
+        s.anyMoving = s.anyMoving || servo.moving();
+    }
+    s.messages = d.messageCount;
+    s.downloads = d.downloadCount;
+    if (d.messageCount == knownMessages) return s;
+    s.changed = true;
+    const size_t n = std::min(recentCount, d.events.size());
+    s.recent.assign(d.events.rbegin(), d.events.rbegin() + static_cast<std::ptrdiff_t>(n));
+    s.memory = d.lastDownload;
+    return s;
+}
+
+void ControllerSimulator::setChangeListener(std::function<void()> listener) {
+    std::lock_guard lock(impl_->m);
+    impl_->listener = std::move(listener);
 }
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 // any thread. Memory stays bounded however long it runs: only recent history
 // is kept.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -48,6 +49,28 @@ struct ServoState {
     int targetPulse = 0;   // 0 until commanded
     double currentPulse = 0;
     int rate = 0;
+    bool commanded = false;
+    // It took a new target while still on its way to the one before, and
+    // has not arrived since: a move that was cut short.
+    bool redirected = false;
+    bool moving() const { return commanded && currentPulse != targetPulse; }
+};
+
+inline constexpr int kServoCount = 32;
+
+// What a display of the controller shows, taken at one moment under the
+// simulator's lock, so that it is consistent whatever thread asks.
+struct Snapshot {
+    double timeMs = 0;
+    std::array<ServoState, kServoCount> servos{};
+    bool anyMoving = false;
+    uint64_t messages = 0;  // decoded messages since the start
+    // The two below are filled only when messages differs from the count
+    // the caller already knows (see snapshot()); otherwise left empty.
+    bool changed = false;
+    std::vector<Event> recent;  // the latest messages, newest first
+    uint64_t downloads = 0;     // downloads received since the start
+    DownloadMessage memory;     // the last download received
 };
 
 // The ramp model. A servo moves at a constant speed toward its target. Rate 0
@@ -125,6 +148,17 @@ public:
     // lets a caller look ahead without waiting in real time.
     ServoState servoAt(int channel, double timeMs) const;
     double nowMs() const;  // ms since start
+
+    // The servos now; the latest recentCount messages (newest first) and the
+    // last download only when messages have been decoded since the caller's
+    // knownMessages, so that a display polling an unchanged controller
+    // copies nothing but the servos.
+    Snapshot snapshot(uint64_t knownMessages, size_t recentCount) const;
+    // Called from the simulator's thread, with its state locked, after
+    // messages have been decoded; it must not call back into the simulator.
+    // Setting or clearing it waits for a call that is running, so once it
+    // has been cleared the old listener is never called again.
+    void setChangeListener(std::function<void()> listener);
 
 private:
     struct Impl;

@@ -17,9 +17,11 @@
 #include <QTabBar>
 #include <QToolButton>
 
+#include "editor/SimulatedController.h"
 #include "link/TickSource.h"
 #include "ui/ChannelStripWidget.h"
 #include "ui/Pictures.h"
+#include "ui/ServoView.h"
 #include "ui/StripControls.h"
 #include "ui/TAboutForm.h"
 
@@ -134,6 +136,7 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
 
 TMainForm::~TMainForm() {
     // The widgets go before the core; they must not call into it meanwhile.
+    if (servoView_) servoView_->setSimulator(nullptr);
     closed_ = true;
     detachStrips();
 }
@@ -404,8 +407,36 @@ void TMainForm::setPortMenu(const std::vector<std::string>& portNames) {
             if (closed_) return;
             core_->endTypingMode();
             core_->ComPortComboClick(name);
+            portSelected();
         });
     }
+    // After the system's ports, also when there are none.
+    SimulatedController = nullptr;
+    if (core_->simulatorAvailable()) {
+        SelCommPort->addSeparator();
+        SimulatedController = SelCommPort->addAction(QString::fromLatin1(kSimulatedControllerCaption));
+        SimulatedController->setObjectName(QStringLiteral("SimulatedController"));
+        connect(SimulatedController, &QAction::triggered, this, &TMainForm::SimulatedControllerClick);
+    }
+}
+
+void TMainForm::SimulatedControllerClick() {
+    if (closed_) return;
+    core_->endTypingMode();
+    core_->SimulatedControllerClick();
+    if (!core_->simulatorChosen()) return;
+    if (!servoView_) {
+        servoView_ = new ServoView(this);
+        servoView_->setAttribute(Qt::WA_QuitOnClose, false);
+    }
+    portSelected();
+    servoView_->show();
+    servoView_->raise();
+}
+
+void TMainForm::portSelected() {
+    // A released simulated controller keeps its last picture on view.
+    if (servoView_) servoView_->setSimulator(core_->simulator());
 }
 
 void TMainForm::processPendingEvents() { QCoreApplication::processEvents(); }
@@ -461,12 +492,14 @@ void TMainForm::About1Click() {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (!closed_) {
+        if (servoView_) servoView_->setSimulator(nullptr);
         core_->FormClose();
         // From here on nothing reaches the core: no handler can touch the
         // released port, whatever events are still pending.
         closed_ = true;
         detachStrips();
         if (aboutForm_) aboutForm_->hide();
+        if (servoView_) servoView_->close();
     }
     event->accept();
 }

@@ -27,6 +27,7 @@ class QToolButton;
 class ChannelStripWidget;
 class DoubleClickLabel;
 class TAboutForm;
+class ServoView;
 
 class TMainForm : public QMainWindow, public MainWindowView, public Notifier {
     Q_OBJECT
@@ -62,6 +63,11 @@ public:
     void Readme1Click();
     void CloseClick();
     void About1Click();
+    // File > Select Comm Port > Simulated controller: selects it as any
+    // port, then shows the servo view (brought back if it was closed).
+    void SimulatedControllerClick();
+    // The servo view; null until the simulated controller was first chosen.
+    ServoView* servoView() const { return servoView_; }
 
     // Replaces the end of the event loop (tests, which run no loop).
     std::function<void()> onQuit;
@@ -88,6 +94,7 @@ public:
     QPlainTextEdit* HelpMemo;
     QPushButton* CloseButton;
     QMenu* SelCommPort;
+    QAction* SimulatedController = nullptr;  // null where there is none
     QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Readme1, *About1;
 
 protected:
@@ -109,7 +116,10 @@ private:
 
     std::unique_ptr<EditorCore> core_;
     std::array<ChannelStripWidget*, kChannelCount> strips_{};
+    void portSelected();  // the servo view follows the simulated controller
+
     TAboutForm* aboutForm_ = nullptr;
+    ServoView* servoView_ = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     int beeps_ = 0;

@@ -1,6 +1,7 @@
 // The KDX Interface program: the main window, the hidden about window and
-// the event loop. No command-line options, no settings (KDX_EXIT_AFTER_SHOW
-// serves the package check alone).
+// the event loop. No settings; one option: --simulator starts with the
+// simulated controller chosen and its servo view open (KDX_EXIT_AFTER_SHOW
+// serves the package's install check alone).
 
 #include <QApplication>
 #include <QTimer>
@@ -34,6 +35,9 @@ int main(int argc, char* argv[]) {
             std::fflush(stdout);
             QApplication::exit(mainForm.isVisible() ? 0 : 1);
         });
+    } else if (QApplication::arguments().contains(QStringLiteral("--simulator"))) {
+        // Once the window is up, as if chosen from the port submenu.
+        QTimer::singleShot(0, &mainForm, [&mainForm] { mainForm.SimulatedControllerClick(); });
     }
     return app.exec();
 }

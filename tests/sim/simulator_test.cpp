@@ -409,6 +409,124 @@ TEST_F(SimulatorTest, ServoMovesByTheRampModel) {
     EXPECT_NEAR(sim_->servoAt(4, t2 + 500).currentPulse, sim::rampPulse(there, 250, 63, 500), 1e-6);
 }
 
+// A servo sent elsewhere before it arrived is marked until it next arrives;
+// a repeat of the same target neither marks nor unmarks it.
+TEST_F(SimulatorTest, AMoveCutShortIsMarkedUntilTheServoArrives) {
+    auto command = [](int channel, int rate, int pulse) {
+        return Bytes{0x21, 0x53, 0x43, static_cast<uint8_t>(channel), static_cast<uint8_t>(rate),
+                     static_cast<uint8_t>(pulse & 0xFF), static_cast<uint8_t>(pulse >> 8), 0x0D};
+    };
+    auto timeOf = [this](size_t n) {
+        EXPECT_TRUE(waitForEvents(n));
+        return sim_->events()[n - 1].timeMs;
+    };
+    writeTaken(command(0, 63, 250));   // first command: there at once
+    writeTaken(command(0, 63, 1250));  // 45 s of travel ahead
+    const double t2 = timeOf(2);
+    EXPECT_TRUE(sim_->servoAt(0, t2 + 1).moving());
+    EXPECT_FALSE(sim_->servoAt(0, t2 + 1).redirected);  // it was resting when told
+
+    writeTaken(command(0, 63, 1250));  // the same target again: no mark
+    EXPECT_FALSE(sim_->servoAt(0, timeOf(3) + 1).redirected);
+
+    writeTaken(command(0, 8, 300));  // elsewhere before it arrived
+    const double t4 = timeOf(4);
+    const sim::ServoState cut = sim_->servoAt(0, t4 + 1);
+    EXPECT_TRUE(cut.redirected);
+    writeTaken(command(0, 8, 300));  // repeated on the way: still marked
+    const double t5 = timeOf(5);
+    EXPECT_TRUE(sim_->servoAt(0, t5 + 1).redirected);
+    // Rate 8 covers the full travel in 5.7 s: it has arrived by then.
+    const sim::ServoState there = sim_->servoAt(0, t5 + 6000);
+    EXPECT_EQ(there.currentPulse, 300);
+    EXPECT_FALSE(there.moving());
+    EXPECT_FALSE(there.redirected);
+
+    // A servo never commanded is neither moving nor marked.
+    EXPECT_FALSE(sim_->servoAt(1, t5).commanded);
+    EXPECT_FALSE(sim_->servoAt(1, t5).moving());
+}
+
+// What a display reads: the servos now, the latest messages newest first
+// and the last download only when something new was decoded; and a call
+// from the simulator's thread for each batch of new messages.
+TEST_F(SimulatorTest, SnapshotCarriesTheServosTheLatestMessagesAndTheMemory) {
+    std::mutex m;
+    std::condition_variable cv;
+    int calls = 0;
+    sim_->setChangeListener([&] {
+        std::lock_guard lock(m);
+        ++calls;
+        cv.notify_all();
+    });
+    sim::Snapshot s = sim_->snapshot(0, 200);
+    EXPECT_FALSE(s.changed);
+    EXPECT_FALSE(s.anyMoving);
+    EXPECT_FALSE(s.servos[3].commanded);
+
+    writeTaken(kPosition3);
+    writeTaken(kPosition31);
+    writeTaken(concat({bytesOf("KDX0.9g"), {'F', 2, 5, 0, 0x05, 0xDC, 0x00, 0x64}}));
+    ASSERT_TRUE(waitForEvents(3));  // the download ends when the line goes quiet
+    {
+        std::unique_lock lock(m);
+        EXPECT_TRUE(cv.wait_for(lock, kWait, [&] { return calls >= 3; }));
+    }
+
+    s = sim_->snapshot(0, 2);
+    EXPECT_TRUE(s.changed);
+    EXPECT_EQ(s.messages, 3u);
+    ASSERT_EQ(s.recent.size(), 2u);  // as many as asked, newest first
+    EXPECT_EQ(s.recent[0].kind, Event::Kind::Download);
+    EXPECT_EQ(s.recent[1].position.channel, 31);
+    EXPECT_EQ(s.servos[3].targetPulse, 755);
+    EXPECT_TRUE(s.servos[31].commanded);
+    EXPECT_EQ(s.downloads, 1u);
+    EXPECT_EQ(s.memory.stamp, "0.9g");
+    ASSERT_EQ(s.memory.frames.size(), 1u);
+    EXPECT_EQ(s.memory.frames[0].frame, 2);
+    ASSERT_EQ(s.memory.frames[0].channels.size(), 1u);
+    EXPECT_EQ(s.memory.frames[0].channels[0].position, 1500);
+    EXPECT_EQ(s.memory.frames[0].channels[0].pause, 100);
+
+    // Nothing new since: the servos only.
+    const sim::Snapshot again = sim_->snapshot(s.messages, 200);
+    EXPECT_FALSE(again.changed);
+    EXPECT_TRUE(again.recent.empty());
+    EXPECT_EQ(again.servos[3].targetPulse, 755);
+    EXPECT_FALSE(again.anyMoving);
+
+    // Channel 0 set off on a 45 s travel: moving, taken at the moment asked.
+    writeTaken({0x21, 0x53, 0x43, 0, 0, 250 & 0xFF, 250 >> 8, 0x0D});
+    writeTaken({0x21, 0x53, 0x43, 0, 63, 1250 & 0xFF, 1250 >> 8, 0x0D});
+    ASSERT_TRUE(waitForEvents(5));
+    const double before = sim_->nowMs();
+    const sim::Snapshot moving = sim_->snapshot(0, 0);
+    EXPECT_GE(moving.timeMs, before);
+    EXPECT_LE(moving.timeMs, sim_->nowMs());
+    EXPECT_TRUE(moving.servos[0].moving());
+    EXPECT_TRUE(moving.anyMoving);
+    EXPECT_TRUE(moving.recent.empty());  // none asked for
+
+    // Once cleared, the listener is not called again.
+    sim_->setChangeListener({});
+    const int callsBefore = calls;
+    writeTaken(kPosition3);
+    ASSERT_TRUE(waitForEvents(6));
+    EXPECT_EQ(calls, callsBefore);
+}
+
+// A channel byte beyond 31 is noise, not a command: no servo moves; and
+// asking for a servo that does not exist gives one never commanded.
+TEST_F(SimulatorTest, NoServoBeyondChannel31) {
+    writeTaken({0x21, 0x53, 0x43, 32, 0, 0xEE, 0x02, 0x0D});
+    ASSERT_TRUE(sim_->waitFor(
+        [](const std::vector<Event>& ev) { return !ev.empty() && ev.back().kind == Event::Kind::Unknown; }, kWait));
+    const sim::Snapshot s = sim_->snapshot(0, 0);
+    for (const sim::ServoState& servo : s.servos) EXPECT_FALSE(servo.commanded);
+    for (int channel : {-1, 32, 200}) EXPECT_FALSE(sim_->servo(channel).commanded) << channel;
+}
+
 TEST_F(SimulatorTest, StoppedReadingFillsTheWriterThenDrains) {
     sim_->setReading(false);
     Line writer(sim_->devicePath(), O_NONBLOCK);

@@ -362,6 +362,27 @@ TEST_F(KdxWithController, PlaySendsEachFrameAsThePlayButtonDoes) {
     EXPECT_EQ(movesAfterExit(), concat(kOpenSends, played));
 }
 
+// The in-process simulated controller: the pass as the controller took it,
+// then where each servo was when it ended.
+TEST(KdxSimulated, PlayWithPortSimPrintsEachServoAfterTheStatus) {
+    Outcome o = runKdx({"play", kSample, "--port", "sim"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::vector<std::string> lines = linesOf(o.out);
+    ASSERT_EQ(lines.size(), 4u + 32u) << o.out;
+    EXPECT_EQ(lines[3], "Sequence Complete");
+    EXPECT_EQ(lines[4 + 5], "servo 5: 1980 us");  // rate 0: at its target
+    EXPECT_EQ(lines[4 + 7], "servo 7: 700 us");
+    EXPECT_EQ(lines[4 + 1], "servo 1: -");        // never commanded
+    // Channel 0 set off for 2500 us at rate 10 as the pass ended: on its way.
+    const int pulse0 = std::stoi(lines[4].substr(std::string("servo 0: ").size()));
+    EXPECT_GE(pulse0, 1000);
+    EXPECT_LT(pulse0, 2500);
+
+    Outcome v = runKdx({"version", "--port", "sim"});
+    EXPECT_EQ(v.status, 0) << v.err;
+    EXPECT_EQ(v.out, "Version: 1.4\n");
+}
+
 TEST_F(KdxWithController, PlayFromAFrameResumesThere) {
     Outcome o = runKdx({"play", kSample, "--port", port(), "--from", "2"});
     EXPECT_EQ(o.status, 0) << o.err;

@@ -74,8 +74,12 @@ void MainWindowTest::startState() {
         QCOMPARE(w.strip(i).title(), QString("Ch %1").arg(i));
     }
     QVERIFY(!w.about->isVisible());
-    // The port submenu was built from the (empty) port list.
-    QVERIFY(w.form->SelCommPort->actions().isEmpty());
+    // The port submenu was built from the (empty) port list: only the
+    // simulated controller, after a separator.
+    const auto entries = w.form->SelCommPort->actions();
+    QCOMPARE(entries.size(), 2);
+    QVERIFY(entries[0]->isSeparator());
+    QCOMPARE(entries[1]->text(), QString("Simulated controller"));
 }
 
 void MainWindowTest::geometryMatchesTheDesign() {
@@ -507,7 +511,7 @@ void MainWindowTest::portMenuEntryOpensThePort() {
     QVERIFY2(s.start(), s.error().c_str());
     Window w([&s] { return std::vector<std::string>{s.portName()}; });
     const auto entries = w.form->SelCommPort->actions();
-    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.size(), 3);  // the port, a separator, the simulated controller
     QCOMPARE(entries[0]->text(), QString::fromStdString(s.portName()));
     entries[0]->trigger();
     QVERIFY(w.core().serialPort.isOpen());
@@ -518,7 +522,7 @@ void MainWindowTest::portMenuEntryOpensThePort() {
 void MainWindowTest::portMenuShowsNamesAsTheyAre() {
     Window w([] { return std::vector<std::string>{"Port&1", "ttyS0"}; });
     const auto entries = w.form->SelCommPort->actions();
-    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.size(), 4);
     // "&&" shows one "&" and makes no mnemonic.
     QCOMPARE(entries[0]->text(), QString("Port&&1"));
     QCOMPARE(entries[1]->text(), QString("ttyS0"));

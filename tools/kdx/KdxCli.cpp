@@ -9,6 +9,7 @@
 
 #include "editor/EditorCore.h"
 #include "editor/MainWindowView.h"
+#include "editor/SimulatedController.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/PortDetails.h"
@@ -208,7 +209,9 @@ const std::vector<CommandInfo>& commands() {
          "the status text: \"Sequence Complete\", or \"Animating\" when playback ran\n"
          "past frame 126. Ctrl-C stops like the Stop button (exit status 130);\n"
          "a second Ctrl-C ends the program at once. When the port's device goes\n"
-         "away, playback ends with exit status 4.\n"
+         "away, playback ends with exit status 4. With --port sim, each servo's\n"
+         "pulse when the pass ended follows: \"servo C: P us\" (\"-\" when never\n"
+         "commanded), channels 0..31.\n"
          "  --from N   resume at frame N (0..127) instead of starting at frame 0\n",
          {"--port", "--from"}, 1, true},
     };
@@ -232,6 +235,9 @@ void printToolHelp(std::ostream& out) {
            "found (version); 4 the port's device went away (version, download,\n"
            "play); 130 stopped by Ctrl-C (play).\n"
         << portNameHelp();
+    if (simulatedControllerAvailable())
+        out << "--port sim selects the simulated controller of the port submenu,\n"
+               "inside kdx, with no hardware.\n";
 }
 
 void printCommandHelp(const CommandInfo& c, std::ostream& out) {
@@ -337,7 +343,16 @@ int parseFrame(const std::string& text) {
 // the port did not open.
 bool openPort(Session& s, const std::string& name, std::ostream& err) {
     s.notifier.messages.clear();
-    s.core.ComPortComboClick(name);
+    if (name == kSimulatedControllerPortName && s.core.simulatorAvailable()) {
+        s.view.errors.clear();
+        s.core.SimulatedControllerClick();
+        if (!s.view.errors.empty()) {
+            err << oneLine(s.view.errors.front()) << '\n';
+            return false;
+        }
+    } else {
+        s.core.ComPortComboClick(name);
+    }
     if (!s.core.serialPort.isOpen()) {
         if (s.notifier.messages.empty()) {
             // A name the port object refuses outright gets no message box.
@@ -487,6 +502,19 @@ int cmdDownload(const Invocation& inv, std::ostream& err) {
     return portLost(s, err) ? kKdxPortLost : kKdxOk;
 }
 
+// Where the simulated servos were when the pass ended.
+void printServos(const EditorCore& core, std::ostream& out) {
+    const auto pulses = simulatedServoPulses(*core.simulator());
+    for (size_t c = 0; c < pulses.size(); ++c) {
+        out << "servo " << c << ": ";
+        if (pulses[c])
+            out << *pulses[c] << " us\n";
+        else
+            out << "-\n";
+    }
+    out << std::flush;
+}
+
 int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     std::optional<int> from;
     if (auto it = inv.options.find("--from"); it != inv.options.end()) from = parseFrame(it->second);
@@ -514,6 +542,7 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     s.view.honourInterrupt();
     if (portLost(s, err)) return kKdxPortLost;
     out << trimBlanks(s.view.statusText) << '\n' << std::flush;
+    if (s.core.simulatorChosen()) printServos(s.core, out);
     return s.view.stopHandled() ? kKdxInterrupted : kKdxOk;
 }
 

@@ -194,11 +194,9 @@ TEST(LinuxSerialPorts, LongListingTellsAdaptersApart) {
                                                "ttyUSB0  ftdi_sio  0403:6001 FTDI FT232R USB UART  A50285BI"}));
 }
 
-TEST(LinuxSerialPorts, ThisMachineCanBeAsked) {
-    Ports ports;
-    ASSERT_NO_THROW(ports = EnumerateComPorts());
-    for (const auto& p : ports) EXPECT_FALSE(p.empty());
-}
+// Whatever the machine has; an entry may be empty on Windows (a friendly
+// name without parentheses), so only the asking itself is checked here.
+TEST(LinuxSerialPorts, ThisMachineCanBeAsked) { EXPECT_NO_THROW(EnumerateComPorts()); }
 
 struct NaturalCase {
     const char* a;

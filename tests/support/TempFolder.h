@@ -3,20 +3,25 @@
 // everything in it afterwards; plus whole-file read and write.
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 class TempFolder {
 public:
+    // A name nobody uses yet: creating the folder fails for one that exists.
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kdx-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = base / ("kdx-test-" + std::to_string(random()) + std::to_string(random()));
+            if (std::filesystem::create_directory(path_)) return;
+        }
+        throw std::runtime_error("cannot create a temporary folder in " + base.string());
     }
     ~TempFolder() {
         std::error_code ec;

@@ -13,12 +13,16 @@ public:
     explicit FakeTicks(uint32_t start = 1000) : now_(start) {}
     uint32_t GetTickCount() override { return now_; }
     void sleepMs(uint32_t ms) override {
-        now_ += ms == 0 ? 1 : ms;
-        slept_ += ms == 0 ? 1 : ms;
+        const uint32_t passed = (ms == 0 ? 1 : ms) + overshoot;
+        now_ += passed;
+        slept_ += passed;
         if (onSleep) onSleep(slept_);
     }
     void advance(uint32_t ms) { now_ += ms; }
     uint64_t totalSlept() const { return slept_; }
+
+    // Every sleep wakes this many ms late, as on a loaded machine.
+    uint32_t overshoot = 0;
 
     // Runs after every step of a wait, with the total slept so far: where a
     // test makes something happen in the middle of a wait.

@@ -23,6 +23,11 @@ int readStart(const std::string& path, std::span<uint8_t> buffer, std::size_t& g
 // writable file in a folder that takes no new file is rewritten in place.
 int replaceStart(const std::string& path, std::span<const uint8_t> head);
 
+// Called once at program start: a save beyond the process's file size limit
+// then fails with "file too large" (reported as a full disk) instead of
+// ending the program with the unsaved sequence in it.
+void prepareProcessForSaving();
+
 // How the user is told about an error number on path.
 enum class ErrorKind { notFound, invalidName, tooManyFiles, accessDenied, diskFull, other };
 ErrorKind kindOf(int err, const std::string& path);

@@ -4,6 +4,7 @@
 // comes, leaves the old file as it was.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,6 +194,13 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     // still lets a writable file be rewritten.
     if (exists && (err == EACCES || err == EPERM)) return rewriteInPlace(old, head);
     return err;
+}
+
+void prepareProcessForSaving() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 ErrorKind kindOf(int err, const std::string& path) {

@@ -251,6 +251,9 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     return err;
 }
 
+// Windows has no file size signal.
+void prepareProcessForSaving() {}
+
 ErrorKind kindOf(int err, const std::string&) {
     switch (err) {
     case ERROR_FILE_NOT_FOUND:

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 
+#include "sequence/SequenceFileIo.h"
 #include "ui/Pictures.h"
 #include "ui/TAboutForm.h"
 #include "ui/TMainForm.h"
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(kApplicationTitle);
     QGuiApplication::setDesktopFileName(QStringLiteral("kdx-interface"));
     QApplication::setWindowIcon(windowIcon());
+
+    sequence_file_io::prepareProcessForSaving();
 
     TMainForm mainForm;  // creation runs FormCreate
     mainForm.show();

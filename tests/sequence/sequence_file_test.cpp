@@ -2,11 +2,11 @@
 // load replaces, what is refused, and the message of every kind of failure.
 
 #include "sequence/SequenceFile.h"
+#include "sequence/SequenceFileIo.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -508,7 +508,7 @@ TEST_P(OutOfRoomTest, LeavesOldFileAndMemoryAsTheyWere) {
         if (c.room == Room::fileSizeLimit) {
             // The existing file fails while its tail is copied, the new one
             // while its 16,384 bytes are written.
-            signal(SIGXFSZ, SIG_IGN);
+            sequence_file_io::prepareProcessForSaving();
             rlimit lim{};
             getrlimit(RLIMIT_FSIZE, &lim);
             lim.rlim_cur = c.existing ? 18000 : 10000;

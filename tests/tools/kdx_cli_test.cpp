@@ -4,10 +4,8 @@
 // pseudo-terminal.
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,12 +20,11 @@
 #include <gtest/gtest.h>
 
 #include "TempFolder.h"
+#include "tools/RunningProgram.h"
 #include "link/PortEnumeration.h"
 #include "sequence/Sequence.h"
 #include "sequence/SequenceFile.h"
 #include "sim/ControllerSimulator.h"
-
-extern char** environ;
 
 namespace {
 
@@ -35,7 +32,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const std::string kSample = std::string(KDX_TEST_DATA_DIR) + "/cli_sample.KDX";
-constexpr auto kProcessLimit = 60s;  // only a hung program comes near this
 constexpr auto kWait = 5s;
 
 std::string readText(const std::string& path) {
@@ -45,109 +41,12 @@ std::string readText(const std::string& path) {
     return ss.str();
 }
 
-struct Outcome {
-    int status = -1;  // exit status; 128 + signal when killed by one
-    std::string out, err;
-};
-
-// One run of the program with stdout and stderr on pipes.
-class KdxProcess {
+// The tool, run as a user runs it.
+class KdxProcess : public RunningProgram {
 public:
-    explicit KdxProcess(const std::vector<std::string>& args) {
-        int outPipe[2], errPipe[2];
-        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe: " << std::strerror(errno);
-            return;
-        }
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
-        posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
-        std::vector<std::string> all{KDX_CLI_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, KDX_CLI_PATH, &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(outPipe[1]);
-        ::close(errPipe[1]);
-        outFd_ = outPipe[0];
-        errFd_ = errPipe[0];
-        if (rc != 0) {
-            ADD_FAILURE() << "posix_spawn: " << std::strerror(rc);
-            pid_ = -1;
-        }
-    }
-    ~KdxProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (outFd_ >= 0) ::close(outFd_);
-        if (errFd_ >= 0) ::close(errFd_);
-    }
-    KdxProcess(const KdxProcess&) = delete;
-    KdxProcess& operator=(const KdxProcess&) = delete;
-
-    // Collects output until the standard output read so far satisfies pred;
-    // false when the program ended or the limit passed first.
-    bool readUntil(const std::function<bool(const std::string&)>& pred,
-                   Clock::duration limit = kProcessLimit) {
-        const auto deadline = Clock::now() + limit;
-        while (!pred(outcome_.out)) {
-            if (!pump(deadline)) return pred(outcome_.out);
-        }
-        return true;
-    }
-
-    void interrupt() { kill(pid_, SIGINT); }
-
-    // Reads both pipes to their end and reaps the program.
-    Outcome finish() {
-        const auto deadline = Clock::now() + kProcessLimit;
-        while (pump(deadline)) {
-        }
-        if (outFd_ >= 0 || errFd_ >= 0) {
-            ADD_FAILURE() << "kdx did not finish in time";
-            return outcome_;
-        }
-        int ws = 0;
-        waitpid(pid_, &ws, 0);
-        pid_ = -1;
-        outcome_.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-        return outcome_;
-    }
-
-private:
-    // One round of reading; false once both pipes are at their end or the
-    // deadline passed.
-    bool pump(Clock::time_point deadline) {
-        if (outFd_ < 0 && errFd_ < 0) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-        if (poll(fds, 2, static_cast<int>(left.count())) <= 0) return errno == EINTR;
-        drain(fds[0], outFd_, outcome_.out);
-        drain(fds[1], errFd_, outcome_.err);
-        return true;
-    }
-    static void drain(const pollfd& p, int& fd, std::string& into) {
-        if (fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) return;
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) {
-            into.append(buf, static_cast<size_t>(n));
-        } else {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-
-    pid_t pid_ = -1;
-    int outFd_ = -1, errFd_ = -1;
-    Outcome outcome_;
+    explicit KdxProcess(const std::vector<std::string>& args, Output output = Output::Pipe, Closed closed = {})
+        : RunningProgram(KDX_CLI_PATH, args, output, closed) {}
+    void interrupt() { signal(SIGINT); }
 };
 
 Outcome runKdx(const std::vector<std::string>& args) { return KdxProcess(args).finish(); }
@@ -211,6 +110,7 @@ TEST(KdxCli, HelpDescribesTheToolAndEachCommand) {
     EXPECT_EQ(all.err, "");
     for (const char* c : {"ports", "version", "dump", "stream", "download", "play"})
         EXPECT_NE(all.out.find(std::string("kdx ") + c), std::string::npos) << c;
+    EXPECT_NE(all.out.find("4 the port's device went away"), std::string::npos);
 
     Outcome play = runKdx({"play", "--help"});
     EXPECT_EQ(play.status, 0);
@@ -266,6 +166,26 @@ TEST(KdxCli, StreamPrintsTheDownloadBytes) {
     EXPECT_EQ(o.out.rfind("4b 44 58 30 2e 39 67 46 00 00 05 03 e8 00 14", 0), 0u);
 }
 
+TEST(KdxCli, DumpShowsTheFileAsStoredStreamWhatDownloadSendsAfterOpen) {
+    // Channel 7 of frame 0 differs from a fresh strip but is not marked:
+    // Open's display of frame 0 marks it, the file does not.
+    Sequence seq;
+    seq.frame(0).frameUsed = 1;
+    seq.channel(0, 0) = ChannelSetting{1000, 0, 0, 0, 1, {}};
+    seq.channel(0, 7) = ChannelSetting{700, 0, 0, 0, 0, {}};
+    TempFolder dir;
+    const auto image = seq.image();
+    writeWholeFile(dir.file("seq.KDX"), std::vector<uint8_t>(image.begin(), image.begin() + kSequenceFileSize));
+
+    Outcome dump = runKdx({"dump", dir.file("seq.KDX")});
+    EXPECT_EQ(dump.status, 0) << dump.err;
+    EXPECT_NE(dump.out.find(R"({"channel":7,"position":700,"rate":0,"offset":0,"pause":0,"changed":false})"),
+              std::string::npos);
+    Outcome stream = runKdx({"stream", dir.file("seq.KDX")});
+    EXPECT_EQ(stream.status, 0) << stream.err;
+    EXPECT_EQ(stream.out, "4b 44 58 30 2e 39 67 46 00 00 00 03 e8 00 00 07 00 02 bc 00 00\n");
+}
+
 struct FileCase {
     std::string command;
     bool shortFile;  // else the file does not exist
@@ -299,6 +219,31 @@ TEST(KdxCli, PortsListsWhatTheSubmenuWould) {
         EXPECT_EQ(o.err, std::string(e.what()) + "\n");
     }
 }
+
+struct OutputCase {
+    const char* name;
+    RunningProgram::Output output;
+    int reason;  // errno
+    std::vector<std::string> args;
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
+
+class KdxOutputErrors : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(KdxOutputErrors, EndWithStatus2AndTheReason) {
+    Outcome o = KdxProcess(GetParam().args, GetParam().output).finish();
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, std::string("kdx: cannot write output: ") + std::strerror(GetParam().reason) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Output, KdxOutputErrors,
+                         ::testing::Values(OutputCase{"Closed", RunningProgram::Output::Closed, EBADF, {"dump", kSample}},
+                                           OutputCase{"DiskFull", RunningProgram::Output::DevFull, ENOSPC, {"dump", kSample}},
+                                           // short enough to wait in a buffer until the end
+                                           OutputCase{"DiskFullAtTheEnd", RunningProgram::Output::DevFull, ENOSPC, {"--help"}},
+                                           OutputCase{"ReaderGone", RunningProgram::Output::BrokenPipe, EPIPE, {"dump", kSample}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KdxCli, APortThatCannotBeOpenedIsReportedWithStatus2) {
     for (const char* command : {"version", "download", "play"}) {
@@ -412,23 +357,29 @@ TEST_F(KdxWithController, PlayOfAShortFileFailsAfterThePortOpened) {
     EXPECT_TRUE(movesAfterExit().empty());
 }
 
-TEST_F(KdxWithController, CtrlCStopsAnEndlessLoopLikeStop) {
-    // Frames 0..2 move channel 0; frame 2 jumps back to frame 0.
+// An endless loop: frames 0..2 move channel 0 to these positions, with
+// 20 ms pauses; frame 2 jumps back to frame 0.
+const int kLoopPositions[] = {1000, 2000, 1500};
+
+std::string writeLoopFile(const TempFolder& dir) {
     Sequence seq;
-    const int positions[] = {1000, 2000, 1500};
     for (int f = 0; f < 3; ++f) {
         ChannelSetting& ch = seq.channel(f, 0);
-        ch.position = positions[f];
+        ch.position = kLoopPositions[f];
         ch.pause = 20;
         ch.changed = 1;
         seq.frame(f).frameUsed = 1;
     }
     seq.frame(2).jumpTo = 0;
-    TempFolder dir;
     const auto image = seq.image();
     writeWholeFile(dir.file("loop.KDX"), std::vector<uint8_t>(image.begin(), image.begin() + kSequenceFileSize));
+    return dir.file("loop.KDX");
+}
 
-    KdxProcess kdx({"play", dir.file("loop.KDX"), "--port", port()});
+TEST_F(KdxWithController, CtrlCStopsAnEndlessLoopLikeStop) {
+    TempFolder dir;
+    const int* positions = kLoopPositions;
+    KdxProcess kdx({"play", writeLoopFile(dir), "--port", port()});
     // Past the jump: the loop is running.
     ASSERT_TRUE(kdx.readUntil([](const std::string& out) { return linesOf(out).size() >= 5; }));
     kdx.interrupt();
@@ -452,6 +403,117 @@ TEST_F(KdxWithController, CtrlCStopsAnEndlessLoopLikeStop) {
     // player, going on, plays frame 0 once more without printing it, and ends.
     expected.insert(expected.end(), {{0, 0, 500}, {0, 0, 500}, {0, 0, 500}});
     EXPECT_EQ(movesAfterExit(), expected);
+}
+
+}  // namespace
+
+namespace {
+
+// Polls a condition that no event announces, such as the line settings.
+bool awaitCondition(const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + kWait;
+    while (!condition()) {
+        if (Clock::now() >= deadline) return false;
+        pollfd none{-1, 0, 0};
+        poll(&none, 0, 1);
+    }
+    return true;
+}
+
+// A standard stream closed at start must not become the port: the tool's
+// text would go to the controller.
+struct ClosedCase {
+    const char* name;
+    RunningProgram::Output output;
+    ClosedStreams closed;
+    bool shortFile;  // an error message to write
+};
+
+void PrintTo(const ClosedCase& c, std::ostream* os) { *os << c.name; }
+
+class KdxClosedStreams : public KdxWithController, public ::testing::WithParamInterface<ClosedCase> {};
+
+TEST_P(KdxClosedStreams, NeverBecomeThePort) {
+    TempFolder dir;
+    writeWholeFile(dir.file("short.KDX"), std::vector<uint8_t>(100, 0));
+    const ClosedCase& c = GetParam();
+    Outcome o =
+        KdxProcess({"play", c.shortFile ? dir.file("short.KDX") : kSample, "--port", port()}, c.output, c.closed)
+            .finish();
+    EXPECT_EQ(o.status, 2);
+    if (c.output == RunningProgram::Output::Closed) {
+        EXPECT_EQ(o.err, std::string("kdx: cannot write output: ") + std::strerror(EBADF) + "\n");
+    }
+    movesAfterExit();
+    for (const auto& e : sim.events())
+        EXPECT_NE(e.kind, sim::Event::Kind::Unknown) << std::string(e.raw.begin(), e.raw.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Play, KdxClosedStreams,
+    ::testing::Values(ClosedCase{"Output", RunningProgram::Output::Closed, {}, false},
+                      ClosedCase{"InputAndOutput", RunningProgram::Output::Closed, {.input = true}, false},
+                      ClosedCase{"Error", RunningProgram::Output::Pipe, {.error = true}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KdxWithController, PlayStopsWhenItsOutputHasNoReader) {
+    TempFolder dir;
+    KdxProcess kdx({"play", writeLoopFile(dir), "--port", port()});
+    ASSERT_TRUE(kdx.readUntil([](const std::string& out) { return linesOf(out).size() >= 2; }));
+    kdx.closeOutput();
+    Outcome o = kdx.finish();
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, std::string("kdx: cannot write output: ") + std::strerror(EPIPE) + "\n");
+}
+
+// The controller stops taking bytes and the line fills up, so the command is
+// still at work on the line when the device goes away.
+class KdxPortGone : public KdxWithController, public ::testing::WithParamInterface<const char*> {
+protected:
+    void fillLine() {
+        sim.setReading(false);
+        const int fd = ::open(sim.devicePath().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        // The line takes bytes in stages (the far side's buffer is filled
+        // behind the writer's back): full means no room for a while.
+        const std::vector<uint8_t> chunk(512, 0);
+        for (;;) {
+            while (::write(fd, chunk.data(), chunk.size()) > 0) {
+            }
+            ASSERT_EQ(errno, EAGAIN);
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 100) == 0) break;
+        }
+        ::close(fd);
+    }
+};
+
+TEST_P(KdxPortGone, EndsTheCommandWithStatus4) {
+    fillLine();
+    std::vector<std::string> args{GetParam()};
+    if (args[0] != "version") args.push_back(kSample);
+    args.insert(args.end(), {"--port", port()});
+    KdxProcess kdx(args);
+    // Configured: the port is open, whatever follows sees the device gone.
+    ASSERT_TRUE(awaitCondition([&] { return sim.lineBaud() == 2400; }));
+    sim.vanish();
+    Outcome o = kdx.finish();
+    EXPECT_EQ(o.status, 4);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "kdx: the port " + port() + " went away\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, KdxPortGone, ::testing::Values("version", "download"));
+
+TEST_F(KdxWithController, APortGoneMidPlayEndsItWithStatus4) {
+    TempFolder dir;
+    KdxProcess kdx({"play", writeLoopFile(dir), "--port", port()});
+    ASSERT_TRUE(kdx.readUntil([](const std::string& out) { return linesOf(out).size() >= 3; }));
+    sim.vanish();
+    Outcome o = kdx.finish();
+    EXPECT_EQ(o.status, 4);
+    EXPECT_EQ(o.err, "kdx: the port " + port() + " went away\n");
+    for (const auto& line : linesOf(o.out)) EXPECT_EQ(line.rfind("frame ", 0), 0u) << line;
 }
 
 }  // namespace

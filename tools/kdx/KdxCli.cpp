@@ -1,10 +1,6 @@
 #include "KdxCli.h"
 
-#include <signal.h>
-
 #include <charconv>
-#include <csignal>
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -16,37 +12,23 @@
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/TickSource.h"
+#include "OutputBuffer.h"
+#include "Platform.h"
 #include "sequence/SequenceFile.h"
 
 namespace {
 
 // ---------------------------------------------------------------- Ctrl-C
 
-// Set by the SIGINT handler; honoured where the window would handle a click:
-// when the player processes pending events.
-volatile std::sig_atomic_t gInterruptRequested = 0;
-
-extern "C" void onInterrupt(int) { gInterruptRequested = 1; }
-
-// Catches the first Ctrl-C for the lifetime of one playback. The handler is
-// reset by the first signal, so a second Ctrl-C ends the process at once
-// (a pass with long pauses handles no events for minutes).
+// Catches the first Ctrl-C for the lifetime of one playback; it is honoured
+// where the window would handle a click: when the player processes pending
+// events.
 class InterruptGuard {
 public:
-    InterruptGuard() {
-        gInterruptRequested = 0;
-        struct sigaction sa {};
-        sa.sa_handler = onInterrupt;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &sa, &previous_);
-    }
-    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+    InterruptGuard() { beginCatchingInterrupt(); }
+    ~InterruptGuard() { endCatchingInterrupt(); }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-private:
-    struct sigaction previous_ {};
 };
 
 // ---------------------------------------------------------------- texts
@@ -116,22 +98,29 @@ public:
         honourInterrupt();
         // Stop has just run: the frame whose number was shown is not the one
         // that gets played, and playback ends at the next loop test.
-        if (label && frames_ && core_ && core_->state.playing)
+        if (label && frames_ && core_ && core_->state.playing) {
             *frames_ << "frame " << *label << '\n' << std::flush;
+            // Nobody can follow the playback any more: stop it as Ctrl-C does.
+            if (!*frames_) stop();
+        }
     }
 
     // A Ctrl-C is a click on Stop, handled once.
     void honourInterrupt() {
-        if (!gInterruptRequested || stopHandled_ || !core_) return;
-        stopHandled_ = true;
-        core_->StopClick();
-        pendingFrameLabel_.reset();  // Stop shows frame 0; nothing starts
+        if (interruptRequested()) stop();
     }
 
     std::string statusText;
     std::vector<std::string> errors, warnings, portMenu;
 
 private:
+    void stop() {
+        if (stopHandled_ || !core_) return;
+        stopHandled_ = true;
+        core_->StopClick();
+        pendingFrameLabel_.reset();  // Stop shows frame 0; nothing starts
+    }
+
     EditorCore* core_ = nullptr;
     std::optional<std::string> openAnswer_;
     std::optional<std::string> pendingFrameLabel_;
@@ -180,22 +169,30 @@ const std::vector<CommandInfo>& commands() {
          "Opens port NAME as the submenu does (2400 baud, no parity, 8 data bits),\n"
          "asks the controller for its version and prints the status text,\n"
          "for example \"Version: 1.4\" or \"KDX not found\".\n"
-         "Exit status 0 when the controller answered, 3 when it did not.\n",
+         "Exit status 0 when the controller answered, 3 when it did not, 4 when\n"
+         "the port's device went away.\n",
          {"--port"}, 0, true},
         {"dump", "kdx dump FILE",
-         "Loads FILE into a fresh sequence as Sequence > Open does and prints\n"
-         "frames 0..21 (the frames a file holds) as JSON on one line:\n"
+         "Prints FILE as stored: frames 0..21 (the frames a file holds) of a fresh\n"
+         "sequence into which FILE was read as Sequence > Open reads it, as JSON\n"
+         "on one line. Nothing is shown, so nothing is marked: unlike after Open,\n"
+         "frame 0's changed flags are the file's. The part of frame 21 that is not\n"
+         "in the file shows a fresh sequence's values.\n"
          "{\"frames\":[{\"index\":F,\"frameUsed\":B,\"jumpTo\":J,\"channels\":[{\"channel\":C,\n"
          "\"position\":P,\"rate\":R,\"offset\":O,\"pause\":M,\"changed\":B},...]},...]}\n",
          {}, 1, false},
         {"stream", "kdx stream FILE",
-         "Prints the bytes that Sequence > Download would send for FILE, as\n"
-         "lowercase hexadecimal pairs separated by single blanks, on one line.\n",
+         "Prints the bytes that Sequence > Download sends after Sequence > Open\n"
+         "of FILE in a freshly started program, as lowercase hexadecimal pairs\n"
+         "separated by single blanks, on one line. Open shows frame 0, which marks\n"
+         "the channels of frame 0 whose values differ from the strips of a fresh\n"
+         "start, so those channels are sent too (kdx dump shows the file as stored).\n",
          {}, 1, false},
         {"download", "kdx download FILE --port NAME",
          "Loads FILE, then opens port NAME and sends the download stream\n"
          "(frames 0..63) exactly as Sequence > Download does. Nothing else is\n"
-         "sent: the file is loaded before the port is open.\n",
+         "sent: the file is loaded before the port is open. Exit status 4 when\n"
+         "the port's device went away.\n",
          {"--port"}, 1, true},
         {"play", "kdx play FILE --port NAME [--from N]",
          "Opens port NAME, loads FILE as Sequence > Open does (frame 0 is shown\n"
@@ -203,7 +200,8 @@ const std::vector<CommandInfo>& commands() {
          "button does. Prints \"frame N\" for every frame started and, at the end,\n"
          "the status text: \"Sequence Complete\", or \"Animating\" when playback ran\n"
          "past frame 126. Ctrl-C stops like the Stop button (exit status 130);\n"
-         "a second Ctrl-C ends the program at once.\n"
+         "a second Ctrl-C ends the program at once. When the port's device goes\n"
+         "away, playback ends with exit status 4.\n"
          "  --from N   resume at frame N (0..127) instead of starting at frame 0\n",
          {"--port", "--from"}, 1, true},
     };
@@ -222,9 +220,11 @@ void printToolHelp(std::ostream& out) {
            "Commands:\n";
     for (const auto& c : commands()) out << "  " << c.synopsis << '\n';
     out << "\nkdx COMMAND --help describes a command.\n"
-           "Exit status: 0 done, 2 usage, file or port error (message on standard\n"
-           "error), 3 controller not found (version), 130 stopped by Ctrl-C (play).\n"
-           "A port NAME is a device name below /dev, for example ttyUSB0.\n";
+           "Exit status: 0 done; 2 usage, file or port error, or standard output\n"
+           "that cannot be written (message on standard error); 3 controller not\n"
+           "found (version); 4 the port's device went away (version, download,\n"
+           "play); 130 stopped by Ctrl-C (play).\n"
+        << portNameHelp();
 }
 
 void printCommandHelp(const CommandInfo& c, std::ostream& out) {
@@ -401,19 +401,38 @@ int cmdPorts(std::ostream& out, std::ostream& err) {
     return kKdxOk;
 }
 
+// After a command's port work: when the device went away (the core has
+// closed the port and shows "Comm Port Lost"), says so.
+bool portLost(const Session& s, std::ostream& err) {
+    if (s.core.lostPortName().empty()) return false;
+    err << "kdx: the port " << s.core.lostPortName() << " went away\n";
+    return true;
+}
+
 int cmdVersion(const Invocation& inv, std::ostream& out, std::ostream& err) {
     Session s(false);
     if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
     s.core.ReadClick();
+    if (portLost(s, err)) return kKdxPortLost;
     const std::string text = trimBlanks(s.view.statusText);
     out << text << '\n';
     return text.rfind("Version:", 0) == 0 ? kKdxOk : kKdxNoController;
 }
 
+// The file as stored: read as Open reads it, without Open's display of
+// frame 0, which would mark channels in it.
 int cmdDump(const Invocation& inv, std::ostream& out, std::ostream& err) {
-    Session s(false);
-    if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
-    printDump(s.core.sequence, out);
+    if (!sequenceFileExists(inv.file)) {
+        err << "File not found.\n";
+        return kKdxUsageOrFileOrPort;
+    }
+    Sequence fresh;
+    const FileResult result = loadSequenceFile(inv.file, fresh);
+    if (!result) {
+        err << oneLine(result.error) << '\n';
+        return kKdxUsageOrFileOrPort;
+    }
+    printDump(fresh, out);
     return kKdxOk;
 }
 
@@ -430,7 +449,7 @@ int cmdDownload(const Invocation& inv, std::ostream& err) {
     if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
     if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
     s.core.DownloadClick();
-    return kKdxOk;
+    return portLost(s, err) ? kKdxPortLost : kKdxOk;
 }
 
 int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
@@ -446,6 +465,8 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     InterruptGuard guard;
     if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
     if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
+    // Showing frame 0 sent its marked channels.
+    if (portLost(s, err)) return kKdxPortLost;
     if (from) {
         // As after a pause at frame N: Play resumes there.
         s.core.state.paused = true;
@@ -456,31 +477,45 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     // A Ctrl-C that came after the player's last look at pending events is
     // handled as the window's event loop would: once the handler returned.
     s.view.honourInterrupt();
+    if (portLost(s, err)) return kKdxPortLost;
     out << trimBlanks(s.view.statusText) << '\n' << std::flush;
     return s.view.stopHandled() ? kKdxInterrupted : kKdxOk;
 }
 
+int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    if (inv.help) {
+        if (inv.command)
+            printCommandHelp(*inv.command, out);
+        else
+            printToolHelp(out);
+        return kKdxOk;
+    }
+    const std::string name = inv.command->name;
+    if (name == "ports") return cmdPorts(out, err);
+    if (name == "version") return cmdVersion(inv, out, err);
+    if (name == "dump") return cmdDump(inv, out, err);
+    if (name == "stream") return cmdStream(inv, out, err);
+    if (name == "download") return cmdDownload(inv, err);
+    return cmdPlay(inv, out, err);
+}
+
 }  // namespace
 
-int runKdx(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runKdx(const std::vector<std::string>& args, OutputBuffer& outBuffer, std::ostream& err) {
+    std::ostream out(&outBuffer);
+    int status = kKdxOk;
     try {
-        Invocation inv = parse(args);
-        if (inv.help) {
-            if (inv.command)
-                printCommandHelp(*inv.command, out);
-            else
-                printToolHelp(out);
-            return kKdxOk;
-        }
-        const std::string name = inv.command->name;
-        if (name == "ports") return cmdPorts(out, err);
-        if (name == "version") return cmdVersion(inv, out, err);
-        if (name == "dump") return cmdDump(inv, out, err);
-        if (name == "stream") return cmdStream(inv, out, err);
-        if (name == "download") return cmdDownload(inv, err);
-        return cmdPlay(inv, out, err);
+        status = runCommand(parse(args), out, err);
     } catch (const UsageError& e) {
         err << "kdx: " << e.message << " (kdx --help lists the commands)\n";
         return kKdxUsageOrFileOrPort;
     }
+    // A result that did not reach its reader is no success; a port that went
+    // away has been reported already and keeps its own status.
+    out.flush();
+    if (outBuffer.failed() && status != kKdxPortLost) {
+        err << "kdx: cannot write output: " << outBuffer.failure() << '\n';
+        return kKdxUsageOrFileOrPort;
+    }
+    return status;
 }

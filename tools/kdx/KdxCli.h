@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+class OutputBuffer;
+
 // Exit statuses of the tool.
 inline constexpr int kKdxOk = 0;
-inline constexpr int kKdxUsageOrFileOrPort = 2;  // usage, file or port error
+inline constexpr int kKdxUsageOrFileOrPort = 2;  // usage, file, port or output error
 inline constexpr int kKdxNoController = 3;       // the version query was not answered
+inline constexpr int kKdxPortLost = 4;           // the port's device went away
 inline constexpr int kKdxInterrupted = 130;      // play stopped by Ctrl-C
 
 // Runs one command; args are the command-line arguments without the program
 // name. Results go to out, messages to err; returns the exit status.
-int runKdx(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runKdx(const std::vector<std::string>& args, OutputBuffer& out, std::ostream& err);

@@ -17,6 +17,10 @@ constexpr size_t kHeaderLength = 7;  // "KDX" and the four stamp bytes
 constexpr size_t kRecordLength = 6;
 // Long runs of noise are reported in pieces rather than held without limit.
 constexpr size_t kUnknownChunk = 256;
+// The longest stream the application sends: frames 0..63, each channel at
+// most once. A longer one is ended there, so a stream without end cannot
+// grow without limit either.
+constexpr size_t kMaxDownloadFrames = 64;
 
 Event makeEvent(Event::Kind kind, double tMs) {
     Event e{};
@@ -113,10 +117,10 @@ void Decoder::feed(uint8_t byte, double tMs, std::vector<Event>& out) {
     case State::RecordStart:
         // Channel numbers are 0..31, so neither the frame marker nor the start
         // of a command can be mistaken for one.
-        if (byte == kFrameMarker) {
+        if (byte == kFrameMarker && download_.frames.size() < kMaxDownloadFrames) {
             msg_.push_back(byte);
             state_ = State::FrameNumber;
-        } else if (byte < kChannels) {
+        } else if (byte < kChannels && download_.frames.back().channels.size() < static_cast<size_t>(kChannels)) {
             msg_.push_back(byte);
             record_.assign(1, byte);
             state_ = State::Record;

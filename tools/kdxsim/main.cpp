@@ -1,8 +1,14 @@
 // kdxsim: runs the controller simulator on a pseudo-terminal until stopped.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "sim/ControllerSimulator.h"
@@ -49,6 +55,14 @@ const char kHelp[] =
     "(the download line is one line in the log; pulse is in units of 2 us,\n"
     "position in us, pause in ms).\n"
     "\n"
+    "The log never holds up the simulated line: it is written separately, and\n"
+    "up to 1 MiB of lines waits for a reader that is slow or not there yet (a\n"
+    "FIFO is opened once a reader comes). Lines beyond that are dropped until\n"
+    "the reader has caught up; then one line\n"
+    "{\"t\":T,\"type\":\"dropped\",\"lines\":N} stands in their place (T is the\n"
+    "time of the last one). On stopping, lines still waiting after half a\n"
+    "second are given up, and standard error says how many.\n"
+    "\n"
     "Options:\n"
     "  --version TEXT  the three version characters to answer (default 1.4)\n"
     "  --log FILE      write the JSON lines to FILE instead of standard output\n"
@@ -57,11 +71,61 @@ const char kHelp[] =
     "                  application then reports that no controller was found)\n"
     "  --help          show this text\n"
     "\n"
-    "Runs until interrupted: Ctrl-C (SIGINT) or SIGTERM stops it.\n";
+    "Runs until interrupted: Ctrl-C (SIGINT) or SIGTERM stops it.\n"
+    "\n"
+    "Exit status: 0 stopped by Ctrl-C or SIGTERM; 1 could not start (no\n"
+    "pseudo-terminal, a log that cannot be opened) or could not write its\n"
+    "standard output or log (a full disk, a reader that went away; the reason\n"
+    "is on standard error); 2 usage error.\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "kdxsim: %s\nTry kdxsim --help.\n", message.c_str());
     return 2;
+}
+
+// The log's writer reports a failure from its own thread; the main thread,
+// waiting for a stop signal, is woken with this one.
+constexpr int kWakeSignal = SIGUSR1;
+
+std::mutex gFailureMutex;
+std::string gFailure;
+
+void logFailed(const std::string& message) {
+    {
+        std::lock_guard lock(gFailureMutex);
+        if (gFailure.empty()) gFailure = message;
+    }
+    ::kill(::getpid(), kWakeSignal);
+}
+
+std::string failure() {
+    std::lock_guard lock(gFailureMutex);
+    return gFailure;
+}
+
+// A standard output or error closed at start would be handed to the
+// pseudo-terminal or the log, and the program would write its text there.
+// /dev/null opened read-only takes its place: writes to it still fail with
+// "Bad file descriptor", as on the closed one.
+void keepClosed(int fd) {
+    if (::fcntl(fd, F_GETFD) != -1) return;  // open
+    const int placeholder = ::open("/dev/null", O_RDONLY);
+    if (placeholder != fd) {
+        ::dup2(placeholder, fd);
+        ::close(placeholder);
+    }
+}
+
+// The first line of standard output: the port name.
+bool printPortName(const std::string& port) {
+    errno = 0;
+    if (std::printf("%s\n", port.c_str()) < 0 || std::fflush(stdout) != 0) {
+        const int err = errno;
+        std::fprintf(stderr, "kdxsim: cannot write standard output: %s\n",
+                     err ? std::strerror(err) : "write failed");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -91,12 +155,22 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Blocked before the simulator's thread exists, so that it inherits the
+    // The program keeps no history: the log is its record.
+    options.historyEvents = 0;
+    options.historyBytes = 0;
+    options.onLogFailure = logFailed;
+
+    // A reader that went away is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+    keepClosed(STDOUT_FILENO);
+    keepClosed(STDERR_FILENO);
+    // Blocked before the simulator's threads exist, so that they inherit the
     // mask and the signals are taken only by sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, kWakeSignal);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::ControllerSimulator simulator(options);
@@ -104,11 +178,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kdxsim: %s\n", simulator.error().c_str());
         return 1;
     }
-    const std::string port = simulator.portName();
-    std::printf("%s\n", port.c_str());
-    std::fflush(stdout);
+    if (!printPortName(simulator.portName())) return 1;
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    return 0;  // the simulator's destructor logs what is pending and closes the line
+    for (;;) {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        if (signal != kWakeSignal || !failure().empty()) break;
+    }
+    // Logs what the decoder still holds and closes the line.
+    const size_t unwritten = simulator.stop();
+    if (const std::string why = failure(); !why.empty()) {
+        std::fprintf(stderr, "kdxsim: %s\n", why.c_str());
+        return 1;
+    }
+    if (unwritten > 0)
+        std::fprintf(stderr, "kdxsim: %zu log lines were not written: their reader did not take them\n",
+                     unwritten);
+    return 0;
 }

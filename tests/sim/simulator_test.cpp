@@ -8,8 +8,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -18,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempFolder.h"
 #include "sim/ControllerSimulator.h"
 
 namespace {
@@ -101,7 +107,7 @@ protected:
     // Writes and waits until the simulator has taken every byte off the line,
     // so that the next write reaches it in a read of its own.
     void writeTaken(const Bytes& b) {
-        const size_t before = sim_->receivedBytes().size();
+        const size_t before = sim_->receivedCount();
         line_->write(b);
         ASSERT_TRUE(sim_->waitForBytes(before + b.size(), kWait));
     }
@@ -291,6 +297,53 @@ TEST_F(SimulatorTest, HeaderOnlyDownloadAndCutRecord) {
     EXPECT_EQ(ev[3].raw, (Bytes{2, 0}));
 }
 
+TEST_F(SimulatorTest, ADownloadEndsAtTheLongestStreamTheApplicationSends) {
+    // 65 frames: the 65th cannot be part of a download. Then a frame of 33
+    // records: the 33rd cannot either.
+    Bytes stream = bytesOf("KDX0.9g");
+    for (uint8_t f = 0; f < 65; ++f) stream.insert(stream.end(), {'F', f});
+    line_->write(stream);
+    ASSERT_TRUE(waitForEvents(2));
+    Bytes records = concat({bytesOf("KDX0.9g"), {'F', 0}});
+    for (uint8_t r = 0; r < 33; ++r) records.insert(records.end(), {static_cast<uint8_t>(r % 32), 0, 5, 0xDC, 0, 0});
+    line_->write(records);
+    ASSERT_TRUE(waitForEvents(4));
+    const auto ev = sim_->events();
+    ASSERT_EQ(ev.size(), 4u);
+    ASSERT_EQ(ev[0].kind, Event::Kind::Download);
+    EXPECT_EQ(ev[0].download.frames.size(), 64u);
+    EXPECT_EQ(ev[1].kind, Event::Kind::Unknown);
+    EXPECT_EQ(ev[1].raw, (Bytes{'F', 64}));
+    ASSERT_EQ(ev[2].kind, Event::Kind::Download);
+    ASSERT_EQ(ev[2].download.frames.size(), 1u);
+    EXPECT_EQ(ev[2].download.frames[0].channels.size(), 32u);
+    EXPECT_EQ(ev[3].kind, Event::Kind::Unknown);
+    EXPECT_EQ(ev[3].raw, (Bytes{0, 0, 5, 0xDC, 0, 0}));
+}
+
+TEST(SimulatorHistory, KeepsOnlyTheLatestEventsAndBytes) {
+    sim::Options o;
+    o.historyEvents = 4;
+    o.historyBytes = 16;
+    sim::ControllerSimulator s(o);
+    ASSERT_TRUE(s.start()) << s.error();
+    Line line(s.devicePath());
+    Bytes sent;
+    for (uint8_t c = 0; c < 10; ++c) sent = concat({sent, {0x21, 0x53, 0x43, c, 0, 0xEE, 0x02, 0x0D}});
+    line.write(sent);
+    ASSERT_TRUE(s.waitForBytes(sent.size(), kWait));
+    EXPECT_EQ(s.receivedCount(), sent.size());
+    // At least the last 4 events and 16 bytes, at most twice as many.
+    const auto ev = s.events();
+    ASSERT_GE(ev.size(), 4u);
+    ASSERT_LT(ev.size(), 8u);
+    for (size_t i = 0; i < ev.size(); ++i) EXPECT_EQ(ev[i].position.channel, static_cast<int>(10 - ev.size() + i));
+    const Bytes kept = s.receivedBytes();
+    ASSERT_GE(kept.size(), 16u);
+    ASSERT_LT(kept.size(), 32u);
+    EXPECT_EQ(kept, Bytes(sent.end() - static_cast<std::ptrdiff_t>(kept.size()), sent.end()));
+}
+
 TEST_F(SimulatorTest, NoiseIsReportedAndDoesNotHideTheNextCommand) {
     // "!S" then a real command: the broken start must not swallow it.
     line_->write(concat({{'x', '!', 'S'}, kPosition3}));
@@ -433,6 +486,7 @@ TEST_F(SimulatorTest, LogsOneJsonLinePerMessage) {
     line_->write(concat({kPosition3, kQuery, {0x55}, bytesOf("KDX0.9g"), {'F', 0, 0, 0, 0x05, 0xDC, 0, 0},
                          kPosition31, {'!', 'S'}}));
     ASSERT_TRUE(waitForEvents(6));
+    ASSERT_TRUE(sim_->waitLogWritten(kWait));
     const auto lines = readLines(logPath_);
     ASSERT_EQ(lines.size(), 6u);
     const std::regex t(R"(^\{"t":[0-9]+\.[0-9],(.*)$)");
@@ -449,6 +503,45 @@ TEST_F(SimulatorTest, LogsOneJsonLinePerMessage) {
         ASSERT_TRUE(std::regex_match(lines[i], m, t)) << lines[i];
         EXPECT_EQ(m[1].str(), rest[i]);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimulatorLog, AReaderThatGoesAwayIsReportedNotFatal) {
+    TempFolder dir;
+    const std::string fifo = dir.file("log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::mutex m;
+    std::condition_variable cv;
+    std::string failure;
+    sim::Options o;
+    o.logPath = fifo;
+    o.onLogFailure = [&](const std::string& message) {
+        std::lock_guard lock(m);
+        failure = message;
+        cv.notify_all();
+    };
+    sim::ControllerSimulator s(o);
+    ASSERT_TRUE(s.start()) << s.error();
+    Line line(s.devicePath());
+    line.write({0x55});
+    std::string log;
+    while (log.find("probe") == std::string::npos) {
+        pollfd p{reader, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        char buf[256];
+        const ssize_t n = ::read(reader, buf, sizeof buf);
+        if (n > 0) log.append(buf, static_cast<size_t>(n));
+    }
+    ::close(reader);
+    line.write({0x55});
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, kWait, [&] { return !failure.empty(); }));
+    EXPECT_EQ(failure, "cannot write the log " + fifo + ": " + std::strerror(EPIPE));
 }
 
 }  // namespace

@@ -14,9 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "sim/Decoder.h"
+#include "sim/LogWriter.h"
 
 namespace sim {
 
@@ -39,6 +41,27 @@ constexpr int kMaxPollMs = 100;
 // Answers that nobody reads pile up no further than this; beyond it they are
 // lost, as they would be on a real line with nobody listening.
 constexpr size_t kMaxPendingOutput = 64 * 1024;
+// Log text waiting for a slow reader; lines beyond it are dropped.
+constexpr size_t kMaxQueuedLog = 1 << 20;
+// What the log's writer gets to finish when the simulator stops.
+constexpr auto kLogGrace = std::chrono::milliseconds(500);
+
+// Keeps at least the last `limit` elements, trimming in bulk so that adding
+// stays cheap: at most 2 x limit are held.
+template <typename T>
+void keepRecent(std::vector<T>& v, size_t limit) {
+    if (v.size() >= 2 * limit) v.erase(v.begin(), v.end() - static_cast<std::ptrdiff_t>(limit));
+}
+
+struct BaudCode {
+    speed_t code;
+    unsigned rate;
+};
+constexpr BaudCode kBaudCodes[] = {{B50, 50},       {B75, 75},       {B110, 110},       {B134, 134},
+                                   {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},
+                                   {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},
+                                   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},   {B57600, 57600},
+                                   {B115200, 115200}, {B230400, 230400}};
 
 std::string hexBytes(const std::vector<uint8_t>& bytes) {
     std::string s;
@@ -153,8 +176,11 @@ struct ControllerSimulator::Impl {
     std::string version;
     std::vector<Event> events;
     std::vector<uint8_t> bytes;
+    size_t bytesTotal = 0;
     std::array<Motion, kChannelCount> servos{};
-    std::FILE* log = nullptr;
+    std::unique_ptr<LogWriter> log;
+    bool stopped = false;
+    size_t unwrittenLog = 0;
     std::thread thread;
 
     // The thread's own.
@@ -202,14 +228,20 @@ struct ControllerSimulator::Impl {
             } else if (e.kind == Event::Kind::VersionQuery && !silent) {
                 queueOutput(reinterpret_cast<const uint8_t*>(version.data()), version.size());
             }
-            if (log) {
-                const std::string line = jsonLine(e);
-                std::fwrite(line.data(), 1, line.size(), log);
-                std::fflush(log);
+            if (log) log->add(jsonLine(e), e.timeMs);
+            if (options.historyEvents > 0) {
+                events.push_back(std::move(e));
+                keepRecent(events, options.historyEvents);
             }
-            events.push_back(std::move(e));
         }
         decoded.clear();
+    }
+
+    void keepBytes(const uint8_t* data, size_t n) {
+        bytesTotal += n;
+        if (options.historyBytes == 0) return;
+        bytes.insert(bytes.end(), data, data + n);
+        keepRecent(bytes, options.historyBytes);
     }
 
     void queueOutput(const uint8_t* data, size_t n) {
@@ -284,7 +316,7 @@ struct ControllerSimulator::Impl {
                     const ssize_t n = ::read(master, buf.data(), buf.size());
                     if (n > 0) {
                         const double t = now();
-                        bytes.insert(bytes.end(), buf.begin(), buf.begin() + n);
+                        keepBytes(buf.data(), static_cast<size_t>(n));
                         for (ssize_t i = 0; i < n; ++i) {
                             if (!silent) queueOutput(&buf[static_cast<size_t>(i)], 1);
                             decoder.feed(buf[static_cast<size_t>(i)], t, decoded);
@@ -315,17 +347,30 @@ struct ControllerSimulator::Impl {
 ControllerSimulator::ControllerSimulator(Options options) : impl_(new Impl(std::move(options))) {}
 
 ControllerSimulator::~ControllerSimulator() {
-    {
-        std::lock_guard lock(impl_->m);
-        impl_->stopRequested = true;
-        impl_->wake();
-    }
-    if (impl_->thread.joinable()) impl_->thread.join();
+    stop();
     impl_->closePair();
     closeFd(impl_->wakeRead);
     closeFd(impl_->wakeWrite);
-    if (impl_->log && impl_->log != stdout) std::fclose(impl_->log);
     delete impl_;
+}
+
+size_t ControllerSimulator::stop() {
+    Impl& d = *impl_;
+    {
+        std::lock_guard lock(d.m);
+        if (d.stopped) return d.unwrittenLog;
+        d.stopped = true;
+        d.stopRequested = true;
+        d.wake();
+    }
+    // The thread never waits for the log, so it ends promptly.
+    if (d.thread.joinable()) d.thread.join();
+    if (d.log) {
+        d.log->stop(kLogGrace);
+        std::lock_guard lock(d.m);
+        d.unwrittenLog = d.log->unwritten();
+    }
+    return d.unwrittenLog;
 }
 
 bool ControllerSimulator::start() {
@@ -365,11 +410,17 @@ bool ControllerSimulator::start() {
     d.wakeRead = pipeFds[0];
     d.wakeWrite = pipeFds[1];
 
-    if (d.options.logPath == "-") {
-        d.log = stdout;
-    } else if (!d.options.logPath.empty()) {
-        d.log = std::fopen(d.options.logPath.c_str(), "w");
-        if (!d.log) return fail("open " + d.options.logPath);
+    if (!d.options.logPath.empty()) {
+        auto log = std::make_unique<LogWriter>(d.options.logPath, kMaxQueuedLog, d.options.onLogFailure);
+        std::string why;
+        if (!log->start(why)) {
+            d.error = why;
+            d.closePair();
+            closeFd(d.wakeRead);
+            closeFd(d.wakeWrite);
+            return false;
+        }
+        d.log = std::move(log);
     }
 
     d.error.clear();
@@ -434,10 +485,16 @@ std::vector<uint8_t> ControllerSimulator::receivedBytes() const {
     return impl_->bytes;
 }
 
+size_t ControllerSimulator::receivedCount() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->bytesTotal;
+}
+
 void ControllerSimulator::clear() {
     std::lock_guard lock(impl_->m);
     impl_->events.clear();
     impl_->bytes.clear();
+    impl_->bytesTotal = 0;
 }
 
 bool ControllerSimulator::waitFor(const std::function<bool(const std::vector<Event>&)>& pred,
@@ -448,7 +505,22 @@ bool ControllerSimulator::waitFor(const std::function<bool(const std::vector<Eve
 
 bool ControllerSimulator::waitForBytes(size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(impl_->m);
-    return impl_->cv.wait_for(lock, timeout, [&] { return impl_->bytes.size() >= count; });
+    return impl_->cv.wait_for(lock, timeout, [&] { return impl_->bytesTotal >= count; });
+}
+
+bool ControllerSimulator::waitLogWritten(std::chrono::milliseconds timeout) const {
+    return !impl_->log || impl_->log->waitWritten(timeout);
+}
+
+unsigned ControllerSimulator::lineBaud() const {
+    std::lock_guard lock(impl_->m);
+    // Termios requests on the master side read the slave's settings.
+    termios t{};
+    if (impl_->master < 0 || tcgetattr(impl_->master, &t) != 0) return 0;
+    const speed_t code = cfgetospeed(&t);
+    for (const auto& b : kBaudCodes)
+        if (b.code == code) return b.rate;
+    return 0;
 }
 
 ServoState ControllerSimulator::servo(int channel) const {

@@ -3,7 +3,10 @@
 // It echoes every byte, answers the version query, decodes position commands
 // and download streams, moves 32 simulated servos and logs every decoded
 // message as a JSON line with a millisecond timestamp. Runs on a thread of
-// its own; the public operations may be called from any thread.
+// its own, the log is written by another (LogWriter), so the line is served
+// whatever the log's reader does; the public operations may be called from
+// any thread. Memory stays bounded however long it runs: only recent history
+// is kept.
 
 #include <chrono>
 #include <cstdint>
@@ -63,6 +66,14 @@ struct Options {
     std::string version = "1.4";  // three characters sent after the echoed query
     bool echo = true;
     std::string logPath;           // JSON lines; empty: no log; "-": standard output
+    // Recent history for events() and receivedBytes(): at least this many of
+    // the latest events and bytes are kept (and at most twice as many);
+    // 0 keeps none.
+    size_t historyEvents = 4096;
+    size_t historyBytes = 1 << 20;
+    // Called once, from the log's writer, when the log cannot be written (a
+    // full disk, a reader that went away); the message says why.
+    std::function<void(const std::string& message)> onLogFailure;
 };
 
 class ControllerSimulator {
@@ -89,13 +100,25 @@ public:
     // Answers with another version text (three characters; may hold a NUL).
     void setVersion(const std::string& version);
 
-    std::vector<Event> events() const;
-    std::vector<uint8_t> receivedBytes() const;  // everything read so far
+    std::vector<Event> events() const;           // the recent ones, oldest first
+    std::vector<uint8_t> receivedBytes() const;  // the recent ones
+    size_t receivedCount() const;                // every byte read since the start or clear()
     void clear();                                // forgets events and bytes
     // Waits until pred(events) holds or the timeout passes; true if it held.
     bool waitFor(const std::function<bool(const std::vector<Event>&)>& pred,
                  std::chrono::milliseconds timeout) const;
-    bool waitForBytes(size_t count, std::chrono::milliseconds timeout) const;
+    bool waitForBytes(size_t count, std::chrono::milliseconds timeout) const;  // by receivedCount()
+    // Waits until every line logged so far has been handed to the system.
+    bool waitLogWritten(std::chrono::milliseconds timeout) const;
+
+    // The line speed that the application set on its side, in baud (0 when
+    // unknown or gone).
+    unsigned lineBaud() const;
+
+    // Stops serving, logs what the decoder still holds and gives the log a
+    // short grace to be written. Returns the number of log lines that could
+    // not be written in that time. The destructor stops, if not done.
+    size_t stop();
 
     ServoState servo(int channel) const;  // advanced to now by the ramp model
     // The same model at a given moment (ms since start, as Event::timeMs);

@@ -3,21 +3,23 @@
 #include "link/TickSource.h"
 
 void PlaybackSchedule::wait(uint32_t ms) {
+    const uint64_t pauseUs = uint64_t{ms} * 1000;
     // Already past this wait's point: no wait at all, the rest carries on.
-    if (behind_ >= ms) {
-        behind_ -= ms;
+    if (behindUs_ >= pauseUs) {
+        behindUs_ -= pauseUs;
         return;
     }
-    const uint32_t span = ms - behind_;
-    // Elapsed time is the unsigned difference of two readings, right across
-    // a wrap of the counter. Each sleep covers what is left; a sleep that
-    // returns early is followed by another.
-    const uint32_t t0 = ticks_.GetTickCount();
-    uint32_t elapsed = 0;
-    while (elapsed < span) {
-        ticks_.sleepMs(span - elapsed);
-        elapsed = ticks_.GetTickCount() - t0;
+    const uint64_t spanUs = pauseUs - behindUs_;
+    // Each sleep covers what is left, rounded up to whole milliseconds (a
+    // wait never ends early; what the rounding overshoots is made up by the
+    // next wait). A sleep that returns early is followed by another.
+    const uint64_t t0 = ticks_.microseconds();
+    uint64_t elapsed = 0;
+    while (elapsed < spanUs) {
+        const uint64_t leftMs = (spanUs - elapsed + 999) / 1000;
+        ticks_.sleepMs(static_cast<uint32_t>(leftMs));
+        elapsed = ticks_.microseconds() - t0;
     }
-    behind_ = elapsed - span;
-    if (behind_ > kLongestCatchUpMs) behind_ = 0;
+    behindUs_ = elapsed - spanUs;
+    if (behindUs_ > kLongestCatchUpUs) behindUs_ = 0;
 }

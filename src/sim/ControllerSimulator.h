@@ -61,6 +61,8 @@ inline constexpr int kSlowestRate = 63;
 // Where a servo that set off from startPulse toward targetPulse at this rate
 // is elapsedMs later; it stops at the target and never overshoots.
 double rampPulse(double startPulse, int targetPulse, int rate, double elapsedMs);
+// How long that movement takes to arrive (0 at rate 0 or already there).
+double rampDurationMs(double startPulse, int targetPulse, int rate);
 
 struct Options {
     std::string version = "1.4";  // three characters sent after the echoed query

@@ -47,6 +47,26 @@ INSTANTIATE_TEST_SUITE_P(
                       LateCase{"OnTime", {3, 1}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Sends that take a fraction of a millisecond between the waits and sleeps
+// that wake a fraction late: the time is kept in microseconds, so the
+// counter's whole milliseconds do not add up either.
+TEST(PlaybackSchedule, FractionsOfAMillisecondDoNotAddUp) {
+    FakeTicks ticks(0xFFFFF000u);
+    ticks.overshootUs = 300;
+    PlaybackSchedule schedule(ticks);
+    const uint64_t start = ticks.microseconds();
+    uint64_t due = 0;
+    for (int k = 0; k < 5000; ++k) {
+        ticks.advanceUs(700);  // the command on the line
+        due += 700;
+        schedule.wait(k % 3 == 0 ? 1 : 5);
+        due += (k % 3 == 0 ? 1 : 5) * 1000;
+        const uint64_t at = ticks.microseconds() - start;
+        ASSERT_GE(at, due) << "wait " << k << " ended early";
+        ASSERT_LE(at, due + 1300) << "wait " << k << " drifted";
+    }
+}
+
 TEST(PlaybackSchedule, AWaitSleepsAndAZeroPauseOnTimeDoesNot) {
     FakeTicks ticks;
     int sleeps = 0;
@@ -70,7 +90,7 @@ TEST(PlaybackSchedule, ASleepThatReturnsEarlyIsFollowedByAnother) {
     PlaybackSchedule schedule(ticks);
     schedule.wait(40);
     EXPECT_EQ(ticks.totalSlept(), 40u);
-    EXPECT_EQ(schedule.behind(), 0u);
+    EXPECT_EQ(schedule.behindUs(), 0u);
 }
 
 TEST(PlaybackSchedule, LatenessCarriesPastPausesTooShortToAbsorbIt) {
@@ -83,7 +103,7 @@ TEST(PlaybackSchedule, LatenessCarriesPastPausesTooShortToAbsorbIt) {
     schedule.wait(4);
     schedule.wait(4);  // both skipped: 1 left to make up
     EXPECT_EQ(ticks.GetTickCount(), t);
-    EXPECT_EQ(schedule.behind(), 1u);
+    EXPECT_EQ(schedule.behindUs(), 1000u);
     schedule.wait(4);
     EXPECT_EQ(ticks.GetTickCount() - t, 3u);
 }
@@ -93,7 +113,7 @@ TEST(PlaybackSchedule, ARestartDropsTheLateness) {
     PlaybackSchedule schedule(ticks);
     ticks.overshoot = 3;
     schedule.wait(10);
-    ASSERT_EQ(schedule.behind(), 3u);
+    ASSERT_EQ(schedule.behindUs(), 3000u);
     schedule.restart();
     ticks.overshoot = 0;
     const uint32_t t = ticks.GetTickCount();
@@ -104,16 +124,16 @@ TEST(PlaybackSchedule, ARestartDropsTheLateness) {
 // A stall beyond the limit (a suspended computer) is not made up by a burst
 // of commands without pauses; one within it is.
 TEST(PlaybackSchedule, AStallBeyondTheCatchUpLimitBeginsAfresh) {
-    for (uint32_t late : {PlaybackSchedule::kLongestCatchUpMs, PlaybackSchedule::kLongestCatchUpMs + 1}) {
+    for (uint64_t late : {PlaybackSchedule::kLongestCatchUpUs, PlaybackSchedule::kLongestCatchUpUs + 1}) {
         FakeTicks ticks;
         PlaybackSchedule schedule(ticks);
         ticks.onSleep = [&](uint64_t slept) {
-            if (slept == 10) ticks.advance(late);
+            if (slept == 10) ticks.advanceUs(late);
         };
         schedule.wait(10);
         ticks.onSleep = nullptr;
-        const bool madeUp = late <= PlaybackSchedule::kLongestCatchUpMs;
-        EXPECT_EQ(schedule.behind(), madeUp ? late : 0u) << late;
+        const bool madeUp = late <= PlaybackSchedule::kLongestCatchUpUs;
+        EXPECT_EQ(schedule.behindUs(), madeUp ? late : 0u) << late;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "main_window_test.h"
+#include "motion_plot_test.h"
 #include "strip_widget_test.h"
 
 namespace {
@@ -41,6 +42,10 @@ int main(int argc, char* argv[]) {
     }
     {
         MainWindowTest t;
+        failures += run(t, argc, argv);
+    }
+    {
+        MotionPlotTest t;
         failures += run(t, argc, argv);
     }
     return failures == 0 ? 0 : 1;

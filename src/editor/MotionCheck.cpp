@@ -126,11 +126,11 @@ MotionRecord recordPass(const Sequence& loaded) {
     PassView view;
     Silent notifier;
     EditorCore* corePtr = nullptr;
-    double originMs = 0;
+    // Times on the model's clock until the pass is over, then from Play.
     auto line = std::make_unique<ModelLine>(clock, [&](const sim::Event& e) {
         if (e.kind != sim::Event::Kind::Position || !corePtr) return;
-        record.commands.push_back({e.timeMs - originMs, corePtr->state.currentFrame, e.position.channel,
-                                   e.position.rate, e.position.pulse});
+        record.commands.push_back(
+            {e.timeMs, corePtr->state.currentFrame, e.position.channel, e.position.rate, e.position.pulse});
     });
     EditorCore core(view, notifier, clock, [] { return std::vector<std::string>{}; }, std::move(line));
     corePtr = &core;
@@ -146,15 +146,17 @@ MotionRecord recordPass(const Sequence& loaded) {
             core.state.currentFrame = kFrameCount;
             return;
         }
-        record.frames.push_back({clock.ms() - originMs, frame});
+        record.frames.push_back({clock.ms(), frame});
     };
 
     // As after loading the file: frame 0 is shown, which marks and sends.
     core.sequence = loaded;
     core.StartFrameClick();
-    originMs = clock.ms();
+    const double originMs = clock.ms();
     core.RunClick();
     record.endMs = clock.ms() - originMs;
+    for (SentCommand& c : record.commands) c.atMs -= originMs;
+    for (FrameStart& f : record.frames) f.atMs -= originMs;
     core.serialPort.Close();
     return record;
 }

@@ -18,7 +18,7 @@
 
 // A position command as the controller received it.
 struct SentCommand {
-    double atMs;  // its last byte's arrival, from the start of Play (before: negative)
+    double atMs;  // its last byte's arrival, from the start of Play (before it: 0 or less)
     int frame;    // the frame being played or shown when it was sent
     int channel;
     int rate;     // as on the wire

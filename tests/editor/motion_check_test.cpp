@@ -84,6 +84,13 @@ TEST(MotionCheck, RateZeroArrivesAtOnce) {
 TEST(MotionCheck, ALoopIsFollowedOnceAround) {
     const MotionRecord record =
         recordPass(show({{0, 0, 1000, 0, 100}, {1, 0, 1200, 0, 100}, {2, 0, 1400, 0, 100}}, {{2, 0}}));
+    // Times run from Play. Loading showed frame 0: the changed position went
+    // out live, then the marked channel once more, the last in by the time
+    // Play begins; the pass sends it again.
+    ASSERT_EQ(record.commands.size(), 2u + 1 + 2 + 2);
+    EXPECT_NEAR(record.commands[0].atMs, -33.336, 1e-6);
+    EXPECT_NEAR(record.commands[1].atMs, 0, 1e-6);
+    EXPECT_NEAR(record.commands[2].atMs, 33.336, 1e-6);
     ASSERT_EQ(record.frames.size(), 3u);
     EXPECT_EQ(record.frames[2].frame, 2);
     EXPECT_EQ(record.commands.back().frame, 2);

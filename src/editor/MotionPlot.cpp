@@ -42,14 +42,16 @@ std::string secondsLabel(double ms) {
 }  // namespace
 
 std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& moves) {
-    // A channel moves when some command sends its servo anywhere else.
+    // A channel moves when some command sends its servo elsewhere and it is
+    // still on its way once Play has begun (moves made while loading showed
+    // frame 0 at full speed are over by then).
     std::array<bool, kChannelCount> moving{};
     std::array<double, kChannelCount> low{}, high{};
     low.fill(1e9);
     high.fill(-1e9);
     for (const Move& m : moves) {
         const auto c = static_cast<size_t>(m.command.channel);
-        if (m.fromPulse != m.command.pulse) moving[c] = true;
+        if (m.fromPulse != m.command.pulse && m.startMs + std::min(m.needsMs, m.availableMs) > 0) moving[c] = true;
         low[c] = std::min({low[c], m.fromPulse, double(m.command.pulse)});
         high[c] = std::max({high[c], m.fromPulse, double(m.command.pulse)});
     }

@@ -16,13 +16,14 @@
 
 void MotionPlotTest::aLanePerMovingChannelAndQtRendersIt() {
     // Channel 0 moves slowly and is cut short, channel 3 moves at once,
-    // channel 5 is sent but stays where its first command put it.
+    // channel 5 moves (to its offset) only while loading shows frame 0 and
+    // stays put once Play has begun.
     Sequence seq;
     for (int f = 0; f < 3; ++f) {
         seq.frame(f).frameUsed = 1;
         seq.channel(f, 0) = {1000 + 500 * f, 7, 0, 200, 1, {}};
         seq.channel(f, 3) = {f == 1 ? 800 : 2200, 0, 0, 200, 1, {}};
-        seq.channel(f, 5) = {1700, 0, 0, 200, 1, {}};
+        seq.channel(f, 5) = {1700, 0, -20, 200, 1, {}};
     }
     const MotionRecord record = recordPass(seq);
     const std::string svg = plotMotionSvg(record, modelMoves(record));

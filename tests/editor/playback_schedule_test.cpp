@@ -67,6 +67,35 @@ TEST(PlaybackSchedule, FractionsOfAMillisecondDoNotAddUp) {
     }
 }
 
+class SleepLog : public FakeTicks {
+public:
+    void sleepMs(uint32_t ms) override {
+        asked.push_back(ms);
+        FakeTicks::sleepMs(ms);
+    }
+    std::vector<uint32_t> asked;
+};
+
+// A wait asks for the time left rounded up to whole milliseconds, in one
+// sleep: rounded down it would end early, or ask for 0 ms, which on the real
+// clock returns at once and spins.
+TEST(PlaybackSchedule, OneSleepForTheTimeLeftRoundedUp) {
+    SleepLog ticks;
+    PlaybackSchedule schedule(ticks);
+    schedule.wait(65535);
+    ticks.overshootUs = 600;
+    schedule.wait(5);  // ends 600 us late
+    ticks.overshootUs = 0;
+    schedule.wait(5);  // 4.4 ms left: 5 ms, ends 600 us late again
+    ticks.overshootUs = 399;
+    schedule.wait(1);  // 0.4 ms left: 1 ms, ends 999 us late
+    ticks.overshootUs = 0;
+    const uint64_t before = ticks.microseconds();
+    schedule.wait(1);  // 1 us left: still a sleep, never early
+    EXPECT_EQ(ticks.asked, (std::vector<uint32_t>{65535, 5, 5, 1, 1}));
+    EXPECT_EQ(ticks.microseconds() - before, 1000u);
+}
+
 TEST(PlaybackSchedule, AWaitSleepsAndAZeroPauseOnTimeDoesNot) {
     FakeTicks ticks;
     int sleeps = 0;

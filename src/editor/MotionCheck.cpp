@@ -26,7 +26,7 @@ class ModelClock : public TickSource {
 public:
     uint32_t GetTickCount() override { return static_cast<uint32_t>(us_ / 1000); }
     uint64_t microseconds() override { return us_; }
-    void sleepMs(uint32_t ms) override { us_ += uint64_t{ms == 0 ? 1 : ms} * 1000; }
+    void sleepMs(uint32_t ms) override { us_ += uint64_t{ms} * 1000; }
     void advanceUs(uint64_t us) { us_ += us; }
     double ms() const { return static_cast<double>(us_) / 1000.0; }
 
@@ -81,7 +81,7 @@ private:
     std::function<void(const sim::Event&)> received_;
     sim::Decoder decoder_;
     std::vector<sim::Event> events_;
-    LineSettings settings_{2400, 0, 8, 0, 0};
+    LineSettings settings_;  // as the port object sets it
 };
 
 class Silent : public Notifier {

@@ -73,6 +73,7 @@ TEST(MotionCheck, RateZeroArrivesAtOnce) {
     ASSERT_EQ(moves.size(), 2u);  // each frame's live command and its pass's
     EXPECT_EQ(moves[1].command.pulse, 1250);
     EXPECT_EQ(moves[1].fromPulse, 500);
+    EXPECT_EQ(moves[1].endPulse, 1250);  // there when the pass ends
     for (const Move& m : moves) {
         EXPECT_EQ(m.needsMs, 0);
         EXPECT_TRUE(m.finishes());

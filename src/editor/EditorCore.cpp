@@ -5,7 +5,15 @@
 #include "link/TickSource.h"
 
 EditorCore::EditorCore(MainWindowView& view, Notifier& notifier, TickSource& ticks, PortLister ports)
-    : serialPort(notifier, ticks), view_(view), ticks_(ticks), ports_(std::move(ports)) {
+    : EditorCore(view, notifier, ticks, std::move(ports), makeSystemSerialDevice()) {}
+
+EditorCore::EditorCore(MainWindowView& view, Notifier& notifier, TickSource& ticks, PortLister ports,
+                       std::unique_ptr<SerialDevice> device)
+    : serialPort(notifier, ticks, std::move(device)),
+      view_(view),
+      ticks_(ticks),
+      schedule_(ticks),
+      ports_(std::move(ports)) {
     if (!ports_) ports_ = [] { return EnumerateComPorts(); };
     // The strips exist from construction so that a window can bind its
     // widgets to them before FormCreate attaches the handlers.

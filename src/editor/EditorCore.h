@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "editor/MainWindowView.h"
+#include "editor/PlaybackSchedule.h"
 #include "editor/TChannel.h"
 #include "link/TSerial.h"
 #include "sequence/Sequence.h"
 
 class Notifier;
+class SerialDevice;
 class TickSource;
 namespace sim {
 class ControllerSimulator;
@@ -33,6 +35,10 @@ public:
     // ports defaults to this platform's EnumerateComPorts.
     EditorCore(MainWindowView& view, Notifier& notifier, TickSource& ticks,
                PortLister ports = {});
+    // With the serial port on the given device instead of this platform's
+    // (a model of the line, a scripted device in tests).
+    EditorCore(MainWindowView& view, Notifier& notifier, TickSource& ticks, PortLister ports,
+               std::unique_ptr<SerialDevice> device);
     ~EditorCore();
     EditorCore(const EditorCore&) = delete;
     EditorCore& operator=(const EditorCore&) = delete;
@@ -152,6 +158,9 @@ private:
 
     MainWindowView& view_;
     TickSource& ticks_;
+    // The player's waits. Shared by nested players, which follow one another
+    // on one time line; Play, Stop and navigation restart it.
+    PlaybackSchedule schedule_;
     PortLister ports_;
     std::string lostPortName_;
     unsigned portLosses_ = 0;  // counts handlePortLost's closes; a player compares

@@ -54,6 +54,10 @@ void EditorCore::UpdateDisplay() {
 }
 
 void EditorCore::IndexChange() {
+    // A player running below (navigation, Stop) goes on from the frame
+    // shown here: its schedule starts afresh rather than making up lateness
+    // from elsewhere.
+    schedule_.restart();
     for (int i = 0; i < kChannelCount; ++i) {
         if (!Sequence::validFrame(state.currentFrame)) return;
         // The frame is read anew at every channel: while playing, a jump

@@ -2,6 +2,12 @@
 // handles pending window events at the start of each used frame and once
 // before it returns, so every other handler can run inside it. After such a
 // nested handler it goes on with the state that handler left.
+//
+// Its pauses keep to a schedule (PlaybackSchedule): a late wait is made up
+// by the next ones. Play (fresh or resumed), Stop and navigation restart the
+// schedule where the playback goes on from; a Play nested in another leaves
+// the schedule where its last wait left it, since the outer one goes on from
+// there in time.
 
 #include <algorithm>
 #include <string>
@@ -24,6 +30,8 @@ void EditorCore::RunClick() {
         state.paused = false;  // resume where the pause left off
     else
         state.currentFrame = 0;
+    // The time paused or idle is nobody's to make up.
+    schedule_.restart();
 
     // A device that goes away under any step of the playback ends it.
     const unsigned losses = portLosses_;
@@ -80,7 +88,7 @@ void EditorCore::PlayChannel(int channel) {
     if (handlePortLost()) return;
     // A pause from a file may lie outside the box's range; a negative one
     // would otherwise wait for weeks.
-    Delay(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)));
+    schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)));
     const int32_t jumpTo = sequence.frame(state.currentFrame).jumpTo;
     if (jumpTo >= 0) state.currentFrame = jumpTo;
 }

@@ -9,6 +9,10 @@ public:
     virtual ~TickSource() = default;
     // Milliseconds since some fixed start, wrapping after 2^32 ms.
     virtual uint32_t GetTickCount() = 0;
+    // The same clock in microseconds, never wrapping: fine enough that many
+    // waits measured one after another do not add up the counter's
+    // rounding.
+    virtual uint64_t microseconds() = 0;
     // Gives the processor away for about ms milliseconds (no window events
     // are handled meanwhile). A fake advances its counter instead.
     virtual void sleepMs(uint32_t ms) = 0;

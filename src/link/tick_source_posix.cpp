@@ -15,6 +15,11 @@ public:
                             static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
         return static_cast<uint32_t>(ms);  // wraps after 2^32 ms, as the counter should
     }
+    uint64_t microseconds() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+    }
     void sleepMs(uint32_t ms) override {
         timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
         while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

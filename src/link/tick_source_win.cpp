@@ -18,11 +18,22 @@ class WindowsTicks : public TickSource {
 public:
     WindowsTicks()
         : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                          TIMER_ALL_ACCESS)) {}
+                                          TIMER_ALL_ACCESS)) {
+        ::QueryPerformanceFrequency(&frequency_);
+    }
     ~WindowsTicks() override {
         if (timer_) ::CloseHandle(timer_);
     }
     uint32_t GetTickCount() override { return ::GetTickCount(); }
+    // The tick counter moves in steps of the scheduler's tick; the
+    // performance counter does not.
+    uint64_t microseconds() override {
+        LARGE_INTEGER now;
+        ::QueryPerformanceCounter(&now);
+        const uint64_t count = static_cast<uint64_t>(now.QuadPart);
+        const uint64_t freq = static_cast<uint64_t>(frequency_.QuadPart);
+        return count / freq * 1000000u + count % freq * 1000000u / freq;
+    }
     void sleepMs(uint32_t ms) override {
         LARGE_INTEGER due;
         due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, 100 ns units
@@ -34,6 +45,7 @@ public:
 
 private:
     HANDLE timer_;
+    LARGE_INTEGER frequency_{};
 };
 
 }  // namespace

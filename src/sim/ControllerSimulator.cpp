@@ -22,15 +22,6 @@
 
 namespace sim {
 
-double rampPulse(double startPulse, int targetPulse, int rate, double elapsedMs) {
-    if (rate <= 0) return targetPulse;
-    const double unitsPerMs = kFullTravelUnits / (kSlowestTravelMs * rate / kSlowestRate);
-    const double distance = targetPulse - startPulse;
-    const double moved = unitsPerMs * std::max(0.0, elapsedMs);
-    if (moved >= std::fabs(distance)) return targetPulse;
-    return startPulse + (distance > 0 ? moved : -moved);
-}
-
 namespace {
 
 constexpr int kChannelCount = kServoCount;

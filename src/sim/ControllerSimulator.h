@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/RampModel.h"
+
 namespace sim {
 
 struct PositionMessage {
@@ -72,18 +74,6 @@ struct Snapshot {
     uint64_t downloads = 0;     // downloads received since the start
     DownloadMessage memory;     // the last download received
 };
-
-// The ramp model. A servo moves at a constant speed toward its target. Rate 0
-// means no speed control: the servo is at its target at once. Any other rate
-// r takes r/63 of kSlowestTravelMs for the full travel of kFullTravelUnits
-// (pulse 250..1250, i.e. 500..2500 us): rate 63 about 45 s, rate 1 about
-// 0.71 s. The speed is therefore proportional to 1/rate.
-inline constexpr double kFullTravelUnits = 1000.0;
-inline constexpr double kSlowestTravelMs = 45000.0;
-inline constexpr int kSlowestRate = 63;
-// Where a servo that set off from startPulse toward targetPulse at this rate
-// is elapsedMs later; it stops at the target and never overshoots.
-double rampPulse(double startPulse, int targetPulse, int rate, double elapsedMs);
 
 struct Options {
     std::string version = "1.4";  // three characters sent after the echoed query

@@ -56,9 +56,9 @@ TEST_F(PortLost, DuringAPassThePlaybackStopsWithoutWaitingTheRestOfThePass) {
     useFrame(0);
     setChannel(1, 0, 1500, 9, 0, 5000);
     useFrame(1);
-    // The adapter is pulled during channel 0's pause.
+    // The adapter is pulled as channel 0's pause ends.
     ticks.onSleep = [&](uint64_t slept) {
-        if (slept == 50) sim.vanish();
+        if (slept == 100) sim.vanish();
     };
     takeSent();
     view.statuses.clear();

@@ -206,7 +206,40 @@ TEST_P(KdxFileErrors, PrintTheErrorBoxTextAndExit2) {
 
 INSTANTIATE_TEST_SUITE_P(DumpAndStream, KdxFileErrors,
                          ::testing::Values(FileCase{"dump", false}, FileCase{"dump", true},
-                                           FileCase{"stream", false}, FileCase{"stream", true}));
+                                           FileCase{"stream", false}, FileCase{"stream", true},
+                                           FileCase{"check", false}, FileCase{"check", true}));
+
+// The sample's frame 1 sends channel 0 from 1000 to 1200 us at rate 5 (100
+// of the 1000 units of full travel, 45 s x 5/63 for all of it: 357 ms);
+// frame 2's display redirects it 143 ms later (four commands of 33.3 ms and
+// channel 0's pause of 10 ms).
+TEST(KdxCli, CheckListsTheUnfinishedMovesPlotDrawsThem) {
+    Outcome o = runKdx({"check", kSample});
+    EXPECT_EQ(o.status, 1) << o.err;
+    ASSERT_EQ(linesOf(o.out).size(), 2u) << o.out;
+    EXPECT_EQ(linesOf(o.out)[0],
+              "frame 1 channel 0: 1000 -> 1200 us at rate 5 needs 0.36 s, the next command comes after 0.14 s");
+
+    // At rate 0 every move finishes: nothing listed, status 0.
+    Sequence seq;
+    for (int f = 0; f < 2; ++f) {
+        seq.frame(f).frameUsed = 1;
+        seq.channel(f, 0) = ChannelSetting{1000 + 1000 * f, 0, 0, 0, 1, {}};
+    }
+    TempFolder dir;
+    const auto image = seq.image();
+    writeWholeFile(dir.file("seq.KDX"), std::vector<uint8_t>(image.begin(), image.begin() + kSequenceFileSize));
+    Outcome fine = runKdx({"check", dir.file("seq.KDX")});
+    EXPECT_EQ(fine.status, 0) << fine.err;
+    EXPECT_EQ(fine.out, "");
+
+    Outcome plot = runKdx({"plot", kSample, "-o", dir.file("motion.svg")});
+    EXPECT_EQ(plot.status, 0) << plot.err;
+    const std::string svg = readText(dir.file("motion.svg"));
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_NE(svg.find("class=\"unfinished\""), std::string::npos);
+    EXPECT_EQ(runKdx({"plot", kSample, "-o", dir.file("no/such/folder.svg")}).status, 2);
+}
 
 TEST(KdxCli, PortsListsWhatTheSubmenuWould) {
     Outcome o = runKdx({"ports"});

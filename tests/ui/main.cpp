@@ -7,6 +7,7 @@
 
 #include "main_window_test.h"
 #include "servo_view_test.h"
+#include "motion_plot_test.h"
 #include "strip_widget_test.h"
 
 namespace {
@@ -46,6 +47,10 @@ int main(int argc, char* argv[]) {
     }
     {
         ServoViewTest t;
+        failures += run(t, argc, argv);
+    }
+    {
+        MotionPlotTest t;
         failures += run(t, argc, argv);
     }
     return failures == 0 ? 0 : 1;

@@ -316,7 +316,7 @@ void MainWindowTest::theStripsShowTheFramePlayedDuringItsPass() {
     std::vector<bool> drawnInPass;
     std::vector<QString> labelInPass;
     w.ticks.onSleep = [&](uint64_t slept) {
-        if (slept % 100 != 50) return;  // the middle of each pause
+        if (slept % 100 != 0) return;  // the end of each pause, still inside the pass
         drawnInPass.push_back(onScreen(w, &w.strip(0)) == drawnNow(&w.strip(0)));
         labelInPass.push_back(w.strip(0).PositionEdit->edit()->text());
     };
@@ -335,9 +335,9 @@ void MainWindowTest::aDeviceLostDuringPlaybackStopsItAndShowsTheLoss() {
         seq.channel(f, 0) = {1500 + 100 * f, 0, 0, 1000, 1, {}};
         seq.frame(f).frameUsed = 1;
     }
-    // Pulled during frame 1's pause.
+    // Pulled as frame 1's pause ends.
     w.ticks.onSleep = [&](uint64_t slept) {
-        if (slept == 1500) s.vanish();
+        if (slept == 2000) s.vanish();
     };
     w.ticks.seen.clear();
     QTest::mouseClick(w.form->PlayButton, Qt::LeftButton);

@@ -1,6 +1,7 @@
 #include "KdxCli.h"
 
 #include <charconv>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -10,6 +11,8 @@
 #include "editor/EditorCore.h"
 #include "editor/MainWindowView.h"
 #include "editor/SimulatedController.h"
+#include "editor/MotionCheck.h"
+#include "editor/MotionPlot.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/PortDetails.h"
@@ -214,6 +217,21 @@ const std::vector<CommandInfo>& commands() {
          "commanded), channels 0..31.\n"
          "  --from N   resume at frame N (0..127) instead of starting at frame 0\n",
          {"--port", "--from"}, 1, true},
+        {"check", "kdx check FILE",
+         "Plays one pass of FILE (as after Sequence > Open and Play; a loop is\n"
+         "followed until it comes back to a frame already played) against the\n"
+         "simulated controller's ramp model, without any port, and lists every\n"
+         "move a servo cannot finish before the next command to its channel\n"
+         "redirects it or the pass ends, one per line:\n"
+         "frame F channel C: FROM -> TO us at rate R needs X s, the next command comes after Y s\n"
+         "Exit status 0 when every move finishes, 1 when some do not.\n",
+         {}, 1, false},
+        {"plot", "kdx plot FILE -o OUT.svg",
+         "Draws the pass that kdx check plays as an SVG timeline in OUT.svg: one\n"
+         "lane per channel that moves, the commanded target as steps, the modelled\n"
+         "servo position as a line, frame starts and numbers along the time axis,\n"
+         "unfinished moves in red.\n",
+         {"-o"}, 1, false},
     };
     return list;
 }
@@ -233,7 +251,7 @@ void printToolHelp(std::ostream& out) {
            "Exit status: 0 done; 2 usage, file or port error, or standard output\n"
            "that cannot be written (message on standard error); 3 controller not\n"
            "found (version); 4 the port's device went away (version, download,\n"
-           "play); 130 stopped by Ctrl-C (play).\n"
+           "play); 130 stopped by Ctrl-C (play); 1 some move does not finish (check).\n"
         << portNameHelp();
     if (simulatedControllerAvailable())
         out << "--port sim selects the simulated controller of the port submenu,\n"
@@ -546,6 +564,46 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     return s.view.stopHandled() ? kKdxInterrupted : kKdxOk;
 }
 
+// FILE as stored, into a fresh sequence, as Open reads it.
+bool loadFile(const std::string& file, Sequence& into, std::ostream& err) {
+    if (!sequenceFileExists(file)) {
+        err << "File not found.\n";
+        return false;
+    }
+    const FileResult result = loadSequenceFile(file, into);
+    if (!result) err << oneLine(result.error) << '\n';
+    return static_cast<bool>(result);
+}
+
+int cmdCheck(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    Sequence seq;
+    if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
+    int status = kKdxOk;
+    for (const Move& m : modelMoves(recordPass(seq))) {
+        if (m.finishes()) continue;
+        out << describeUnfinished(m) << '\n';
+        status = kKdxUnfinishedMoves;
+    }
+    return status;
+}
+
+int cmdPlot(const Invocation& inv, std::ostream& err) {
+    const auto target = inv.options.find("-o");
+    if (target == inv.options.end()) throw UsageError{"missing -o OUT.svg for plot"};
+    Sequence seq;
+    if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
+    const MotionRecord record = recordPass(seq);
+    const std::string svg = plotMotionSvg(record, modelMoves(record));
+    std::ofstream file(target->second, std::ios::binary | std::ios::trunc);
+    file << svg;
+    file.close();
+    if (!file) {
+        err << "kdx: cannot write " << target->second << '\n';
+        return kKdxUsageOrFileOrPort;
+    }
+    return kKdxOk;
+}
+
 int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
     if (inv.help) {
         if (inv.command)
@@ -560,6 +618,8 @@ int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
     if (name == "dump") return cmdDump(inv, out, err);
     if (name == "stream") return cmdStream(inv, out, err);
     if (name == "download") return cmdDownload(inv, err);
+    if (name == "check") return cmdCheck(inv, out, err);
+    if (name == "plot") return cmdPlot(inv, err);
     return cmdPlay(inv, out, err);
 }
 

@@ -12,6 +12,7 @@ class OutputBuffer;
 
 // Exit statuses of the tool.
 inline constexpr int kKdxOk = 0;
+inline constexpr int kKdxUnfinishedMoves = 1;     // check: some move does not finish
 inline constexpr int kKdxUsageOrFileOrPort = 2;  // usage, file, port or output error
 inline constexpr int kKdxNoController = 3;       // the version query was not answered
 inline constexpr int kKdxPortLost = 4;           // the port's device went away

@@ -1,0 +1,12 @@
+#pragma once
+// Draws one pass of a show (MotionCheck) as an SVG timeline: one lane per
+// channel that moves, the commanded target as steps, the modelled servo
+// position as a line, frame starts and numbers along the time axis, and the
+// unfinished moves in red.
+
+#include <string>
+#include <vector>
+
+#include "editor/MotionCheck.h"
+
+std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& moves);

@@ -1,0 +1,25 @@
+#include "editor/PlaybackSchedule.h"
+
+#include "link/TickSource.h"
+
+void PlaybackSchedule::wait(uint32_t ms) {
+    const uint64_t pauseUs = uint64_t{ms} * 1000;
+    // Already past this wait's point: no wait at all, the rest carries on.
+    if (behindUs_ >= pauseUs) {
+        behindUs_ -= pauseUs;
+        return;
+    }
+    const uint64_t spanUs = pauseUs - behindUs_;
+    // Each sleep covers what is left, rounded up to whole milliseconds (a
+    // wait never ends early; what the rounding overshoots is made up by the
+    // next wait). A sleep that returns early is followed by another.
+    const uint64_t t0 = ticks_.microseconds();
+    uint64_t elapsed = 0;
+    while (elapsed < spanUs) {
+        const uint64_t leftMs = (spanUs - elapsed + 999) / 1000;
+        ticks_.sleepMs(static_cast<uint32_t>(leftMs));
+        elapsed = ticks_.microseconds() - t0;
+    }
+    behindUs_ = elapsed - spanUs;
+    if (behindUs_ > kLongestCatchUpUs) behindUs_ = 0;
+}

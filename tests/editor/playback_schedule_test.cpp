@@ -1,0 +1,169 @@
+// The player's schedule on a fake clock whose sleeps wake late: lateness is
+// made up by the following waits instead of adding up, a wait never lasts
+// less than nothing, and a restart or a stall beyond the catch-up limit
+// begins afresh.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "FakeTicks.h"
+#include "editor/PlaybackSchedule.h"
+
+namespace {
+
+struct LateCase {
+    const char* name;
+    std::vector<uint32_t> pauses;  // played in turn, again and again
+    uint32_t overshoot;
+};
+
+class ScheduleKeepsTime : public ::testing::TestWithParam<LateCase> {};
+
+// The k-th wait ends at the start plus the pauses so far, at most one
+// overshoot late, however many waits came before it.
+TEST_P(ScheduleKeepsTime, TheKthWaitEndsOnItsPointWithinOneOvershoot) {
+    const LateCase& c = GetParam();
+    FakeTicks ticks(0xFFFFF000u);  // the counter wraps on the way
+    ticks.overshoot = c.overshoot;
+    PlaybackSchedule schedule(ticks);
+    const uint32_t start = ticks.GetTickCount();
+    uint64_t due = 0;
+    for (int k = 0; k < 3000; ++k) {
+        const uint32_t pause = c.pauses[k % c.pauses.size()];
+        schedule.wait(pause);
+        due += pause;
+        const uint32_t at = ticks.GetTickCount() - start;
+        ASSERT_GE(at, due) << "wait " << k << " ended early";
+        ASSERT_LE(at, due + c.overshoot) << "wait " << k << " drifted";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Late, ScheduleKeepsTime,
+    ::testing::Values(LateCase{"ShortPauses", {5}, 3},
+                      LateCase{"PausesShorterThanTheOvershoot", {1}, 3},
+                      LateCase{"MixedWithZeroPauses", {0, 7, 1, 0, 20, 2}, 4},
+                      LateCase{"OnTime", {3, 1}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Sends that take a fraction of a millisecond between the waits and sleeps
+// that wake a fraction late: the time is kept in microseconds, so the
+// counter's whole milliseconds do not add up either.
+TEST(PlaybackSchedule, FractionsOfAMillisecondDoNotAddUp) {
+    FakeTicks ticks(0xFFFFF000u);
+    ticks.overshootUs = 300;
+    PlaybackSchedule schedule(ticks);
+    const uint64_t start = ticks.microseconds();
+    uint64_t due = 0;
+    for (int k = 0; k < 5000; ++k) {
+        ticks.advanceUs(700);  // the command on the line
+        due += 700;
+        schedule.wait(k % 3 == 0 ? 1 : 5);
+        due += (k % 3 == 0 ? 1 : 5) * 1000;
+        const uint64_t at = ticks.microseconds() - start;
+        ASSERT_GE(at, due) << "wait " << k << " ended early";
+        ASSERT_LE(at, due + 1300) << "wait " << k << " drifted";
+    }
+}
+
+class SleepLog : public FakeTicks {
+public:
+    void sleepMs(uint32_t ms) override {
+        asked.push_back(ms);
+        FakeTicks::sleepMs(ms);
+    }
+    std::vector<uint32_t> asked;
+};
+
+// A wait asks for the time left rounded up to whole milliseconds, in one
+// sleep: rounded down it would end early, or ask for 0 ms, which on the real
+// clock returns at once and spins.
+TEST(PlaybackSchedule, OneSleepForTheTimeLeftRoundedUp) {
+    SleepLog ticks;
+    PlaybackSchedule schedule(ticks);
+    schedule.wait(65535);
+    ticks.overshootUs = 600;
+    schedule.wait(5);  // ends 600 us late
+    ticks.overshootUs = 0;
+    schedule.wait(5);  // 4.4 ms left: 5 ms, ends 600 us late again
+    ticks.overshootUs = 399;
+    schedule.wait(1);  // 0.4 ms left: 1 ms, ends 999 us late
+    ticks.overshootUs = 0;
+    const uint64_t before = ticks.microseconds();
+    schedule.wait(1);  // 1 us left: still a sleep, never early
+    EXPECT_EQ(ticks.asked, (std::vector<uint32_t>{65535, 5, 5, 1, 1}));
+    EXPECT_EQ(ticks.microseconds() - before, 1000u);
+}
+
+TEST(PlaybackSchedule, AWaitSleepsAndAZeroPauseOnTimeDoesNot) {
+    FakeTicks ticks;
+    int sleeps = 0;
+    ticks.onSleep = [&](uint64_t) { ++sleeps; };
+    PlaybackSchedule schedule(ticks);
+    schedule.wait(0);
+    EXPECT_EQ(sleeps, 0);
+    schedule.wait(40);
+    EXPECT_EQ(sleeps, 1);  // the whole pause in one sleep, no spinning
+    EXPECT_EQ(ticks.totalSlept(), 40u);
+}
+
+// A sleep that returns early is followed by another for the rest.
+class EarlyTicks : public FakeTicks {
+public:
+    void sleepMs(uint32_t ms) override { FakeTicks::sleepMs(ms > 1 ? ms / 2 : ms); }
+};
+
+TEST(PlaybackSchedule, ASleepThatReturnsEarlyIsFollowedByAnother) {
+    EarlyTicks ticks;
+    PlaybackSchedule schedule(ticks);
+    schedule.wait(40);
+    EXPECT_EQ(ticks.totalSlept(), 40u);
+    EXPECT_EQ(schedule.behindUs(), 0u);
+}
+
+TEST(PlaybackSchedule, LatenessCarriesPastPausesTooShortToAbsorbIt) {
+    FakeTicks ticks;
+    PlaybackSchedule schedule(ticks);
+    ticks.overshoot = 9;
+    schedule.wait(10);  // ends 9 late
+    ticks.overshoot = 0;
+    const uint32_t t = ticks.GetTickCount();
+    schedule.wait(4);
+    schedule.wait(4);  // both skipped: 1 left to make up
+    EXPECT_EQ(ticks.GetTickCount(), t);
+    EXPECT_EQ(schedule.behindUs(), 1000u);
+    schedule.wait(4);
+    EXPECT_EQ(ticks.GetTickCount() - t, 3u);
+}
+
+TEST(PlaybackSchedule, ARestartDropsTheLateness) {
+    FakeTicks ticks;
+    PlaybackSchedule schedule(ticks);
+    ticks.overshoot = 3;
+    schedule.wait(10);
+    ASSERT_EQ(schedule.behindUs(), 3000u);
+    schedule.restart();
+    ticks.overshoot = 0;
+    const uint32_t t = ticks.GetTickCount();
+    schedule.wait(10);
+    EXPECT_EQ(ticks.GetTickCount() - t, 10u);  // a whole pause again
+}
+
+// A stall beyond the limit (a suspended computer) is not made up by a burst
+// of commands without pauses; one within it is.
+TEST(PlaybackSchedule, AStallBeyondTheCatchUpLimitBeginsAfresh) {
+    for (uint64_t late : {PlaybackSchedule::kLongestCatchUpUs, PlaybackSchedule::kLongestCatchUpUs + 1}) {
+        FakeTicks ticks;
+        PlaybackSchedule schedule(ticks);
+        ticks.onSleep = [&](uint64_t slept) {
+            if (slept == 10) ticks.advanceUs(late);
+        };
+        schedule.wait(10);
+        ticks.onSleep = nullptr;
+        const bool madeUp = late <= PlaybackSchedule::kLongestCatchUpUs;
+        EXPECT_EQ(schedule.behindUs(), madeUp ? late : 0u) << late;
+    }
+}
+
+}  // namespace

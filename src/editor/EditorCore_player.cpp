@@ -88,7 +88,8 @@ void EditorCore::PlayChannel(int channel) {
     if (handlePortLost()) return;
     // A pause from a file may lie outside the box's range; a negative one
     // would otherwise wait for weeks.
-    schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)));
+    schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)),
+                   [this] { return view_.redrawWhileWaiting(); });
     const int32_t jumpTo = sequence.frame(state.currentFrame).jumpTo;
     if (jumpTo >= 0) state.currentFrame = jumpTo;
 }

@@ -5,6 +5,7 @@
 // the application.
 // The Qt window implements it; tests use a recording fake.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,4 +43,9 @@ public:
     // caller goes on with busy waits that handle none. A view that draws
     // nothing need not implement it.
     virtual void repaintNow() {}
+
+    // While the player waits: redraws what shows motion (the servo view)
+    // without handling events, and says in how many milliseconds it wants
+    // to again; 0 when nothing is to be drawn, and the wait sleeps through.
+    virtual uint32_t redrawWhileWaiting() { return 0; }
 };

@@ -1,8 +1,10 @@
 #include "editor/PlaybackSchedule.h"
 
+#include <algorithm>
+
 #include "link/TickSource.h"
 
-void PlaybackSchedule::wait(uint32_t ms) {
+void PlaybackSchedule::wait(uint32_t ms, const std::function<uint32_t()>& redraw) {
     const uint64_t pauseUs = uint64_t{ms} * 1000;
     // Already past this wait's point: no wait at all, the rest carries on.
     if (behindUs_ >= pauseUs) {
@@ -15,10 +17,16 @@ void PlaybackSchedule::wait(uint32_t ms) {
     // next wait). A sleep that returns early is followed by another.
     const uint64_t t0 = ticks_.microseconds();
     uint64_t elapsed = 0;
+    uint32_t nextRedrawMs = redraw ? redraw() : 0;
     while (elapsed < spanUs) {
-        const uint64_t leftMs = (spanUs - elapsed + 999) / 1000;
-        ticks_.sleepMs(static_cast<uint32_t>(leftMs));
+        uint64_t sleepMs = (spanUs - elapsed + 999) / 1000;
+        if (nextRedrawMs != 0) sleepMs = std::min<uint64_t>(sleepMs, nextRedrawMs);
+        ticks_.sleepMs(static_cast<uint32_t>(sleepMs));
         elapsed = ticks_.microseconds() - t0;
+        if (nextRedrawMs != 0 && elapsed < spanUs) {
+            nextRedrawMs = redraw();
+            elapsed = ticks_.microseconds() - t0;
+        }
     }
     behindUs_ = elapsed - spanUs;
     if (behindUs_ > kLongestCatchUpUs) behindUs_ = 0;

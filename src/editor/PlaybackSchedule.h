@@ -11,6 +11,7 @@
 // window events and never lasts less than nothing.
 
 #include <cstdint>
+#include <functional>
 
 class TickSource;
 
@@ -21,8 +22,11 @@ public:
     // The next wait begins a fresh schedule: lateness from before is dropped.
     void restart() { behindUs_ = 0; }
 
-    // Waits ms milliseconds less what earlier waits overshot.
-    void wait(uint32_t ms);
+    // Waits ms milliseconds less what earlier waits overshot. redraw, when
+    // given, is called as the wait begins and then as often as it asks (its
+    // result: milliseconds until the next call, 0 for none); its time
+    // belongs to the wait.
+    void wait(uint32_t ms, const std::function<uint32_t()>& redraw = nullptr);
 
     // How far (in microseconds) the waits so far ended behind their points,
     // not yet made up.

@@ -327,6 +327,7 @@ void ServoView::refresh() {
         frameTimer_->stop();
         return;
     }
+    sinceRefresh_.start();
     snapshot_ = simulator_->snapshot(knownMessages_, kListedMessages);
     servos_->show(snapshot_);
     if (snapshot_.changed) {
@@ -351,5 +352,16 @@ const std::vector<sim::Event>& ServoView::listedMessages() const { return messag
 QString ServoView::memoryText() const { return memory_->toPlainText(); }
 
 int ServoView::servoPaints() const { return servos_->paints(); }
+
+uint32_t ServoView::redrawWhileWaiting() {
+    if (!simulator_ || !isVisible()) return 0;
+    // Commands sent just before the wait may not show in the last snapshot
+    // yet, so a frame not yet due is asked for, not ruled out.
+    const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : kFrameIntervalMs;
+    if (since < kFrameIntervalMs) return static_cast<uint32_t>(kFrameIntervalMs - since);
+    refresh();
+    servos_->repaint();  // now: no event is handled until the wait ends
+    return snapshot_.anyMoving ? kFrameIntervalMs : 0;
+}
 
 bool ServoView::animating() const { return frameTimer_->isActive(); }

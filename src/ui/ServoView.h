@@ -9,6 +9,7 @@
 // moves and not at all while none does; new messages reach it through the
 // simulator's change listener, so an idle controller costs nothing.
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <atomic>
 #include <memory>
@@ -37,6 +38,11 @@ public:
     // the last picture and says so.
     void setSimulator(std::shared_ptr<sim::ControllerSimulator> simulator);
 
+    // For the player's waits, which handle no events: draws the servos now
+    // if a frame is due, and says in how many milliseconds the next one is
+    // (0 while the view is closed or nothing moves).
+    uint32_t redrawWhileWaiting();
+
     // For tests and measurements.
     const sim::Snapshot& lastSnapshot() const { return snapshot_; }
     const std::vector<sim::Event>& listedMessages() const;
@@ -63,4 +69,5 @@ private:
     QScrollArea* messageScroll_;
     QPlainTextEdit* memory_;
     QTimer* frameTimer_;
+    QElapsedTimer sinceRefresh_;
 };

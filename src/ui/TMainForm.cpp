@@ -443,6 +443,8 @@ void TMainForm::processPendingEvents() { QCoreApplication::processEvents(); }
 
 void TMainForm::repaintNow() { repaint(); }
 
+uint32_t TMainForm::redrawWhileWaiting() { return servoView_ ? servoView_->redrawWhileWaiting() : 0; }
+
 void TMainForm::quitApplication() {
     quitRequested_ = true;
     if (onQuit) {

@@ -53,6 +53,7 @@ public:
     void processPendingEvents() override;
     void quitApplication() override;
     void repaintNow() override;
+    uint32_t redrawWhileWaiting() override;
 
     // --- Notifier (the serial port's complaints) ---
     void Beep(unsigned frequencyHz, unsigned durationMs) override;

@@ -108,6 +108,29 @@ TEST(PlaybackSchedule, AWaitSleepsAndAZeroPauseOnTimeDoesNot) {
     EXPECT_EQ(ticks.totalSlept(), 40u);
 }
 
+// A redraw asking every 30 ms is called through the wait, at 0, 30, 60, 90
+// ms, and takes its time out of the wait, which still ends on its point;
+// one that asks for nothing leaves a single sleep.
+TEST(PlaybackSchedule, RedrawsWhileWaitingKeepTheWaitOnItsPoint) {
+    FakeTicks ticks;
+    PlaybackSchedule schedule(ticks);
+    const uint64_t start = ticks.microseconds();
+    std::vector<uint64_t> calls;
+    schedule.wait(100, [&] {
+        calls.push_back((ticks.microseconds() - start) / 1000);
+        ticks.sleepMs(2);  // drawing takes time
+        return 30u;
+    });
+    EXPECT_EQ(calls, (std::vector<uint64_t>{0, 32, 64, 96}));
+    EXPECT_EQ(ticks.microseconds() - start, 100000u);
+    EXPECT_EQ(schedule.behindUs(), 0u);
+
+    int sleeps = 0;
+    ticks.onSleep = [&](uint64_t) { ++sleeps; };
+    schedule.wait(100, [] { return 0u; });
+    EXPECT_EQ(sleeps, 1);
+}
+
 // A sleep that returns early is followed by another for the rest.
 class EarlyTicks : public FakeTicks {
 public:

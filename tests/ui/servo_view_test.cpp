@@ -114,6 +114,30 @@ void ServoViewTest::playbackAndDownloadShowWhatReachedTheWire() {
     QCOMPARE(view->listedMessages().front().kind, sim::Event::Kind::Download);
 }
 
+// The player's waits handle no events, yet a move during a long pause is
+// drawn at the view's frame rate, not only at the next frame's start.
+void ServoViewTest::aMoveIsDrawnDuringThePlayersWaits() {
+    Window w;
+    simulatedEntry(w)->trigger();
+    ServoView* view = w.form->servoView();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    w.core().strip(0).RateEdit.setValue(1);   // the full travel in 0.71 s
+    w.core().strip(0).PauseEdit.setValue(600);
+    record(w, w.strip(0).StaticTextMax);
+    QTest::mouseClick(w.strip(0).StaticTextMin, Qt::LeftButton);
+    QTRY_COMPARE(pulseShown(w, 0), 250.0);
+    QTRY_VERIFY(!view->animating());
+
+    w.ticks.realTime = true;
+    const int before = view->servoPaints();
+    QTest::mouseClick(w.form->PlayButton, Qt::LeftButton);
+    w.ticks.realTime = false;
+    QCOMPARE(w.form->Msg->text(), QString(" Sequence Complete "));
+    // About 20 frames in the 600 ms pause; a view drawn only when events are
+    // handled gets one or two.
+    QVERIFY2(view->servoPaints() - before >= 10, qPrintable(QString::number(view->servoPaints() - before)));
+}
+
 void ServoViewTest::closingTheMainWindowEndsTheSimulator() {
     Window w;
     simulatedEntry(w)->trigger();

@@ -10,5 +10,6 @@ private slots:
     void entryChoosesTheSimulatedControllerAndOpensTheView();
     void redrawsWhileServosMoveAndNotWhenStill();
     void playbackAndDownloadShowWhatReachedTheWire();
+    void aMoveIsDrawnDuringThePlayersWaits();
     void closingTheMainWindowEndsTheSimulator();
 };

@@ -14,7 +14,8 @@ void PlaybackSchedule::wait(uint32_t ms, const std::function<uint32_t()>& redraw
     const uint64_t spanUs = pauseUs - behindUs_;
     // Each sleep covers what is left, rounded up to whole milliseconds (a
     // wait never ends early; what the rounding overshoots is made up by the
-    // next wait). A sleep that returns early is followed by another.
+    // next wait), or less when a redraw is due first. A sleep that returns
+    // early is followed by another.
     const uint64_t t0 = ticks_.microseconds();
     uint64_t elapsed = 0;
     uint32_t nextRedrawMs = redraw ? redraw() : 0;

@@ -65,6 +65,16 @@ TEST(MotionCheck, AJumpDecidesWhichCommandComesNext) {
                                                         "2.50 s, the next command comes after 0.56 s"});
 }
 
+// A servo's first command puts it at its target at once, whatever the rate:
+// nobody knows where it stood. Channel 1 is first sent at rate 7 when the
+// file is loaded (frame 0's rate differs from a fresh start); frame 1's move
+// from 1500 to 2000 us then takes 1.25 s and has 2 s.
+TEST(MotionCheck, AServosFirstCommandArrivesAtOnce) {
+    Sequence seq = show({{0, 0, 1000, 0, 100}, {1, 1, 2000, 7, 2000}});
+    seq.channel(0, 1).rate = 7;
+    EXPECT_EQ(unfinished(seq), std::vector<std::string>{});
+}
+
 // Rate 0 is no speed control: every move arrives at once, even with no
 // pause at all before the pass ends.
 TEST(MotionCheck, RateZeroArrivesAtOnce) {

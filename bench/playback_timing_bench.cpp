@@ -10,7 +10,14 @@
 //    sends' own time is not the schedule's to make up, so it is left out).
 //
 // Part 1 also gives the pass's time without the sends (the time spent
-// waiting over the sum of the pauses), which is what the schedule keeps.
+// waiting over the sum of the pauses), which is what the schedule keeps, and
+// the floor any player has here: the same 672 position commands sent through
+// the command set on the same kind of port, a plain sleep of the pause after
+// each, timing only the sends. Each command is eight write calls of one byte
+// with a drain before and after, as the controller's command set has it; on
+// a pseudo-terminal every write wakes the kernel's worker that moves the
+// byte across, so the sends have a cost no schedule can take back. The best
+// ratio a player could reach is then 1 + (mean send) / (pause).
 //
 // The same source builds against the player of an earlier revision
 // (compare_playback_timing), so the figures can be set side by side.
@@ -36,6 +43,7 @@
 
 #include "../tests/support/FakeView.h"
 #include "editor/EditorCore.h"
+#include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/TickSource.h"
 #include "sim/ControllerSimulator.h"
@@ -168,6 +176,24 @@ bool onePass(int32_t pause, double& ratio, double& waitedRatio, const char*& mea
     return true;
 }
 
+// The floor: the sends alone, each followed by a plain sleep of the pause.
+bool bareSends(int32_t pause, double& meanSendUs) {
+    Rig rig;
+    if (!rig.start(pause, false)) return false;
+    double sendingMs = 0;
+    for (int f = 0; f < kFrames; ++f)
+        for (int c = 0; c < kChannels; ++c) {
+            const ChannelSetting& s = rig.core.sequence.channel(f, c);
+            const Clock::time_point t0 = Clock::now();
+            sendPositionCommand(rig.core.serialPort, c, s.rate, s.position, s.offset);
+            sendingMs += msBetween(t0, Clock::now());
+            const timespec ts{0, long(pause) * 1000000L};
+            nanosleep(&ts, nullptr);
+        }
+    meanSendUs = sendingMs * 1000 / (kFrames * kChannels);
+    return true;
+}
+
 struct Lateness {
     double atSeconds;  // since Play
     double lateMs;     // time spent waiting less the pauses waited
@@ -238,8 +264,12 @@ int main(int argc, char** argv) {
         double ratio = 0, waited = 0;
         const char* measure = "";
         if (!onePass(pause, ratio, waited, measure)) return 1;
-        std::printf("  %2d ms pauses: %.4f x the sum of the pauses (%d ms); time waiting (%s) %.4f x\n",
-                    pause, ratio, kFrames * kChannels * pause, measure, waited);
+        double sendUs = 0;
+        if (!bareSends(pause, sendUs)) return 1;
+        std::printf("  %2d ms pauses: %.4f x the sum of the pauses (%d ms); time waiting (%s) %.4f x\n"
+                    "                sends alone: %.1f us per command, best possible %.4f x\n",
+                    pause, ratio, kFrames * kChannels * pause, measure, waited, sendUs,
+                    1 + sendUs / 1000 / pause);
         std::fflush(stdout);
     }
 

@@ -34,6 +34,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -73,7 +74,7 @@ std::string cpuModel() {
 // the last, the reading and sleeping included, as the schedule counts them.
 // An earlier player has no such clock: its sleeps are added up instead.
 // The methods carry no `override`: the earlier clock interface lacks
-// microseconds().
+// microseconds() and sleepUs().
 class MeasuredTicks : public TickSource {
 public:
     uint32_t GetTickCount() { return systemTickSource().GetTickCount(); }
@@ -92,6 +93,16 @@ public:
     void sleepMs(uint32_t ms) {
         const Clock::time_point t0 = Clock::now();
         systemTickSource().sleepMs(ms);
+        sleptMs_ += msBetween(t0, Clock::now());
+        sleptSinceRead_ = true;
+    }
+    // The player of this tree sleeps to the microsecond (the system source
+    // does it with nanosleep too); an earlier one never calls this.
+    void sleepUs(uint64_t us) {
+        const Clock::time_point t0 = Clock::now();
+        timespec ts{time_t(us / 1000000), long(us % 1000000) * 1000L};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
         sleptMs_ += msBetween(t0, Clock::now());
         sleptSinceRead_ = true;
     }

@@ -12,17 +12,17 @@ void PlaybackSchedule::wait(uint32_t ms, const std::function<uint32_t()>& redraw
         return;
     }
     const uint64_t spanUs = pauseUs - behindUs_;
-    // Each sleep covers what is left, rounded up to whole milliseconds (a
-    // wait never ends early; what the rounding overshoots is made up by the
-    // next wait), or less when a redraw is due first. A sleep that returns
-    // early is followed by another.
+    // Each sleep covers what is left to the microsecond (a clock that sleeps
+    // whole milliseconds rounds it up: a wait never ends early), or less when
+    // a redraw is due first. A sleep that returns early is followed by
+    // another.
     const uint64_t t0 = ticks_.microseconds();
     uint64_t elapsed = 0;
     uint32_t nextRedrawMs = redraw ? redraw() : 0;
     while (elapsed < spanUs) {
-        uint64_t sleepMs = (spanUs - elapsed + 999) / 1000;
-        if (nextRedrawMs != 0) sleepMs = std::min<uint64_t>(sleepMs, nextRedrawMs);
-        ticks_.sleepMs(static_cast<uint32_t>(sleepMs));
+        uint64_t sleepUs = spanUs - elapsed;
+        if (nextRedrawMs != 0) sleepUs = std::min<uint64_t>(sleepUs, uint64_t{nextRedrawMs} * 1000);
+        ticks_.sleepUs(sleepUs);
         elapsed = ticks_.microseconds() - t0;
         if (nextRedrawMs != 0 && elapsed < spanUs) {
             nextRedrawMs = redraw();

@@ -16,6 +16,12 @@ public:
     // Gives the processor away for about ms milliseconds (no window events
     // are handled meanwhile). A fake advances its counter instead.
     virtual void sleepMs(uint32_t ms) = 0;
+    // The same for about us microseconds, never less. A source that counts
+    // whole milliseconds sleeps the time rounded up.
+    virtual void sleepUs(uint64_t us) {
+        const uint64_t ms = (us + 999) / 1000;
+        sleepMs(ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms));
+    }
 };
 
 // The process-wide tick source of this platform (tick_source_posix.cpp).

@@ -20,8 +20,9 @@ public:
         clock_gettime(CLOCK_MONOTONIC, &ts);
         return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
     }
-    void sleepMs(uint32_t ms) override {
-        timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    void sleepMs(uint32_t ms) override { sleepUs(uint64_t{ms} * 1000); }
+    void sleepUs(uint64_t us) override {
+        timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
         while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
         }
     }

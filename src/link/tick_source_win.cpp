@@ -34,13 +34,16 @@ public:
         const uint64_t freq = static_cast<uint64_t>(frequency_.QuadPart);
         return count / freq * 1000000u + count % freq * 1000000u / freq;
     }
-    void sleepMs(uint32_t ms) override {
+    void sleepMs(uint32_t ms) override { sleepUs(uint64_t{ms} * 1000); }
+    void sleepUs(uint64_t us) override {
         LARGE_INTEGER due;
-        due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, 100 ns units
-        if (timer_ && ::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE))
+        due.QuadPart = -static_cast<LONGLONG>(us) * 10;  // relative, 100 ns units
+        if (timer_ && ::SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) {
             ::WaitForSingleObject(timer_, INFINITE);
-        else
-            ::Sleep(ms);
+        } else {
+            const uint64_t ms = (us + 999) / 1000;
+            ::Sleep(ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
+        }
     }
 
 private:

@@ -67,33 +67,49 @@ TEST(PlaybackSchedule, FractionsOfAMillisecondDoNotAddUp) {
     }
 }
 
+// Sleeps exactly what it is asked, plus the overshoot, and notes it.
 class SleepLog : public FakeTicks {
 public:
-    void sleepMs(uint32_t ms) override {
-        asked.push_back(ms);
-        FakeTicks::sleepMs(ms);
+    void sleepUs(uint64_t us) override {
+        asked.push_back(us);
+        advanceUs(us + overshootUs);
     }
-    std::vector<uint32_t> asked;
+    std::vector<uint64_t> asked;
 };
 
-// A wait asks for the time left rounded up to whole milliseconds, in one
-// sleep: rounded down it would end early, or ask for 0 ms, which on the real
-// clock returns at once and spins.
-TEST(PlaybackSchedule, OneSleepForTheTimeLeftRoundedUp) {
+// A wait asks for exactly the time left, in one sleep: rounded to whole
+// milliseconds it would end up to a millisecond late every time (or, rounded
+// down, early, or ask for nothing, which on the real clock returns at once
+// and spins).
+TEST(PlaybackSchedule, OneSleepForExactlyTheTimeLeft) {
     SleepLog ticks;
     PlaybackSchedule schedule(ticks);
     schedule.wait(65535);
     ticks.overshootUs = 600;
     schedule.wait(5);  // ends 600 us late
     ticks.overshootUs = 0;
-    schedule.wait(5);  // 4.4 ms left: 5 ms, ends 600 us late again
-    ticks.overshootUs = 399;
-    schedule.wait(1);  // 0.4 ms left: 1 ms, ends 999 us late
+    schedule.wait(5);  // 4.4 ms left, ends on its point
+    ticks.overshootUs = 999;
+    schedule.wait(1);  // ends 999 us late
     ticks.overshootUs = 0;
     const uint64_t before = ticks.microseconds();
     schedule.wait(1);  // 1 us left: still a sleep, never early
-    EXPECT_EQ(ticks.asked, (std::vector<uint32_t>{65535, 5, 5, 1, 1}));
-    EXPECT_EQ(ticks.microseconds() - before, 1000u);
+    EXPECT_EQ(ticks.asked, (std::vector<uint64_t>{65535000, 5000, 4400, 1000, 1}));
+    EXPECT_EQ(ticks.microseconds() - before, 1u);
+    EXPECT_EQ(schedule.behindUs(), 0u);
+}
+
+// A clock that counts whole milliseconds sleeps the time left rounded up.
+TEST(PlaybackSchedule, AMillisecondClockSleepsTheTimeLeftRoundedUp) {
+    FakeTicks ticks;
+    PlaybackSchedule schedule(ticks);
+    ticks.overshootUs = 400;
+    schedule.wait(5);
+    ticks.overshootUs = 0;
+    const uint64_t before = ticks.microseconds();
+    schedule.wait(5);  // 4.6 ms left: 5 ms
+    EXPECT_EQ(ticks.microseconds() - before, 5000u);
+    EXPECT_EQ(schedule.behindUs(), 400u);
 }
 
 TEST(PlaybackSchedule, AWaitSleepsAndAZeroPauseOnTimeDoesNot) {

@@ -1,8 +1,8 @@
 #pragma once
 // Keeps the player's waits on time over a whole show. Each wait is measured
 // against the show's schedule, not against the end of the previous wait:
-// what one wait overshoots (a sleep that wakes late, a sleep rounded up to
-// the millisecond) is taken off the next, and what a short pause cannot
+// what one wait overshoots (a sleep that wakes late, or one rounded up by a
+// clock that sleeps whole milliseconds) is taken off the next, and what a short pause cannot
 // absorb carries on to the ones after it, so overshoots do not add up however
 // long the show runs. Time spent between the waits (the commands on the
 // line, showing a frame, handlers run between frames) belongs to the show

@@ -68,7 +68,7 @@ void EditorCore::IndexChange() {
         const int32_t jumpTo = sequence.frame(f).jumpTo;
         showJumpLabel(jumpTo, false);
         if (s.changedMark && !state.playing) UpdateChannel(i);
-        if (jumpTo != -1 && state.playing && followableJump(jumpTo)) state.currentFrame = jumpTo;
+        if (state.playing && followableJump(jumpTo)) state.currentFrame = jumpTo;
     }
     if (Sequence::validFrame(state.currentFrame))
         view_.setFrameLabel(std::to_string(state.currentFrame));

@@ -136,7 +136,6 @@ MotionRecord recordPass(const Sequence& loaded) {
     corePtr = &core;
     core.FormCreate();
     core.serialPort.Open("KDX", "2400", "None", "8", false);
-    core.state.portStatus = 0;
 
     std::set<int> begun;
     view.onFrameStart = [&] {

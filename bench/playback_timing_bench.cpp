@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How well playback keeps time, through a pseudo-terminal to the controller
 // simulator on the real clock.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays a 20-frame sequence of 8 changed channels each, 20 ms after every
 // channel, through a pseudo-terminal to the controller simulator on the real
 // clock. Prints the playing time against the ideal (the sum of the pauses; a

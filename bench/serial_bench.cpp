@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures what the serial link itself costs, apart from the line:
 //  (a) one position command, from the call until the simulator has the
 //      eighth byte, through a pseudo-terminal (which has no wire time), as a

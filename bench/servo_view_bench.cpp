@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated controller inside the window, on the real clock:
 //  1. playback with the servo view open against the same playback with it
 //     closed, alternating in one run (wall time of Play, medians);

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-building for 64-bit Windows with Debian's MinGW-w64. The -posix
 # compilers use the POSIX thread model, which std::thread needs.
 set(CMAKE_SYSTEM_NAME Windows)

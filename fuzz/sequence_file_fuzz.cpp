@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary files to the sequence file loader. A file of 16,384 bytes or
 // more must load, replacing exactly image bytes 0..16383 with its start; a
 // shorter one must fail with "Read beyond end of file." and change nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The change-notification rules of the strip controls, without a toolkit.
 // The Qt widgets render these models and feed them the user's actions; the

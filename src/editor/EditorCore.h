@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application without its window: the sequence, the editor state, the
 // serial port, the 32 strips, and every handler of the main window. The Qt

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving data between the strips and the frames, and moving frames.
 // Showing a frame goes through the strips' ordinary setters, so every value
 // that differs from the one on display runs its handler: it marks the channel

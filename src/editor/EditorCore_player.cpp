@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player is the Play button's handler: it runs until playback ends and
 // handles pending window events at the start of each used frame and once
 // before it returns, so every other handler can run inside it. After such a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Select Comm Port" submenu: filling it at start-up and opening the
 // port of a clicked entry.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The handlers of the 32 channel strips. Each finds its strip by the channel
 // index and marks as its last step.
 

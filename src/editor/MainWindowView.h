@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the editor core needs of the main window: the status field, the two
 // labels, the transport and edit buttons, message boxes, the file dialogs,

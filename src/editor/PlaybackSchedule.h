@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Keeps the player's waits on time over a whole show. Each wait is measured
 // against the show's schedule, not against the end of the previous wait:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulated controller of the port submenu: the controller simulator on
 // a thread of its own at the far end of a pseudo-terminal pair that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One channel's strip of controls: the position slider (inverted axis) and
 // box, the offset slider, the rate and pause boxes, four clickable texts and

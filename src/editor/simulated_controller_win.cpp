@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/SimulatedController.h"
 
 // No pseudo-terminals here: the submenu leaves the entry out.

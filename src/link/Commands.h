@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every byte the application sends to the controller, and the one reply it
 // reads: the position command, the version query and the download stream.

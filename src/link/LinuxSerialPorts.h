@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Serial ports of a Linux machine, read from sysfs. Takes the sysfs root as
 // an argument so that tests can hand it a tree of their own.

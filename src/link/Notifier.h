@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the serial port tells the user that a port cannot be opened or set up:
 // a 1000 Hz, 75 ms beep, then a modal message box. The window supplies the

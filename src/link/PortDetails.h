@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the platform knows about each communication port, so that a user can
 // tell two adapters apart: the driver and, for USB adapters, the IDs, names

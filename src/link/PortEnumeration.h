@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Which communication ports exist, in the order the platform finds them.
 // One implementation per platform, chosen by file (port_enumeration_linux.cpp,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The platform layer under TSerial: one communications device with the
 // effects of the Win32 calls CreateFile, GetCommState, SetCommState,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The status field: a one-line text with a background colour. Operations of
 // the link and the editor report what they do through it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one connection to the servo controller: a thin, synchronous wrapper
 // around a serial device. Every operation blocks the calling (window) thread.

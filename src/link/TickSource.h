@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The millisecond tick counter and the waits built on it. Tests substitute a
 // fake whose sleep advances the counter, so long pauses cost no real time.

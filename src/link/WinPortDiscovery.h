@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the Windows port list is made, without the Windows API itself: the
 // device-setup walk over the "PORTS" class and the registry walk, each over a

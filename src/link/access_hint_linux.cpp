@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linux: serial devices belong to a group (dialout, uucp...) whose members
 // may use them; a user outside it is refused until added and logged in anew.
 

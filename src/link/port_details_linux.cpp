@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linux: port details from sysfs. A USB adapter's tty hangs below its USB
 // interface (ttyACM) or below a usb-serial port device on that interface
 // (ttyUSB); the USB device with the IDs and strings is the nearest folder

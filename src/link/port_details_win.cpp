@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows: the port list says no more than the names.
 
 #include "link/PortDetails.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linux: the serial ports that sysfs knows of. Without /sys/class/tty (a
 // container, say) there are simply no ports.
 

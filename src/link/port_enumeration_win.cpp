@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows: the port list from the device-setup interface (NT 5 and later) or
 // from the registry (the older systems), chosen by the system version. The
 // logic lives in WinPortDiscovery.cpp; this file only makes the calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/TSerial.h"
 
 // "\\.\" + at most six characters (COM1..COM256).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SerialDevice on POSIX termios. A device that goes away (an adapter pulled,
 // the far side of a pseudo-terminal closed) hangs up: reads then give 0 or
 // EIO, writes EIO and poll POLLHUP; every wait below bails out on that, so a

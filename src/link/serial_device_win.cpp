@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SerialDevice on the Win32 communications calls, which it mirrors one to
 // one. Handles fit in 32 bits on every Windows (they are sign-extended for
 // 32/64-bit interoperation), so the stored value converts back exactly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sequence record: 128 frames of 32 channel settings. Its byte image is
 // also the layout of the sequence file, so every size and offset is fixed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sequence file: a raw copy of bytes 0..16383 of the sequence image, with
 // no header and nothing validated on loading. It holds frames 0..20 whole and

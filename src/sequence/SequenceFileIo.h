@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The platform's part of the sequence file (SequenceFile_posix.cpp,
 // SequenceFile_win.cpp): reading the start of a file and replacing it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequence files on POSIX systems. Only regular files are read or written,
 // and nothing waits on a FIFO or a device. A save writes a new file beside
 // the old one and renames it over the old, so that a failure, wherever it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequence files on Windows. Only files on disk are read or written (no
 // folder, no device such as NUL or COM1, no pipe), and nothing waits on
 // them. A save writes a new file beside the old one and then replaces the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A stand-in for the servo controller on the far side of a pseudo-terminal.
 // It echoes every byte, answers the version query, decodes position commands

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Splits the byte stream that reaches the controller into messages: position
 // commands, the version query, download streams and probe bytes. Whatever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes the simulator's log lines from a thread of its own, so that the
 // line to the application is served whatever the log's reader does. Lines

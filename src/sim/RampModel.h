@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a simulated servo moves toward its target; shared by the simulated
 // controller and the motion check, on every platform.

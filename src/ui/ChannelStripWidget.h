@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One channel's strip on screen: the group box "Ch N" with the position
 // slider (500 at the top, shown as 2500), the offset slider, the position,

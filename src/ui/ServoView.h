@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The servo view: what the simulated controller received and does, in a
 // window of its own that does not block the main window. 32 servos drawn

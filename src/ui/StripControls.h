@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Qt faces of the strip controls. Each renders one model of
 // editor/ControlModels.h and feeds it the user's actions; the models decide

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The about window: the about picture and an OK button that hides it. Made
 // once, hidden, at start-up; shown without blocking the main window.

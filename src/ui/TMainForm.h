@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: menus, the left-hand column with the status field, the
 // frame and transport buttons and the labels, and the tab control with the

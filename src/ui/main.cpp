@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The KDX Interface program: the main window, the hidden about window and
 // the event loop. No settings; one option: --simulator starts with the
 // simulated controller chosen and its servo view open (KDX_EXIT_AFTER_SHOW

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The change-notification rules of the slider and number box models.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Save and Open of the Sequence menu, through the editor core with its
 // dialogs answered by the fake window and files on the real file system.
 

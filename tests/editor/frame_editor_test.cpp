@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame editor: storing the strips, showing frames (and the marks and
 // live sends that showing causes), moving frames, navigating and the jump-to
 // editor. What goes to the controller is read at the simulator.

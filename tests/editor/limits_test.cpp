@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sequence file may hold any 32-bit value in every field. One file with
 // INT32_MIN and INT32_MAX everywhere goes through Open, display, play and
 // download against the simulator; the sanitizer build catches any overflow

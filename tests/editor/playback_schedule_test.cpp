@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player's schedule on a fake clock whose sleeps wake late: lateness is
 // made up by the following waits instead of adding up, a wait never lasts
 // less than nothing, and a restart or a stall beyond the catch-up limit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sequence recorded through the strips plays through a real pseudo-terminal
 // to the controller simulator on the real clock: the commands arrive in the
 // order of the passes, spaced by the channels' pauses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player: passes, jumps, the end of a sequence, and the handlers a user
 // runs inside a playback (scripted at each round of event processing). What
 // the player sends is read at the simulator; its pauses on the fake clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player's timing on a fake clock whose every sleep wakes late: the k-th
 // command leaves at the start plus the pauses before it (plus the time the
 // sends take), at most one overshoot late, however long the show loops;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A device that goes away (an adapter pulled) while the port is open: the
 // first operation that meets it closes the port once and shows the loss, a
 // running playback ends as Stop would, and nothing afterwards waits for a

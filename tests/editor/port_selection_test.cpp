@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing a port from the "Select Comm Port" submenu: the statuses, their
 // colours and the waits between them, against a real pseudo-terminal served
 // by the controller simulator; and the submenu built at start-up.

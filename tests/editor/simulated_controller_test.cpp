@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated controller of the port submenu: selected through the same
 // port selection, serial port object and command set as a real port, over a
 // pseudo-terminal the program makes itself; a real port and the simulated

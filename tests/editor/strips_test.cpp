@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The channel strips' handler chains, typing mode and live sends, observed
 // as the commands that reach the controller simulator.
 

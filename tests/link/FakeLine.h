@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A port on the scripted device, and the expected calls of the byte-level
 // operations as the trace writes them.

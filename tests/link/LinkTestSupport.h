@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared pieces of the link tests: a recording status field and a wait for
 // bytes arriving at the port's own input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exact calls and waits of each exchange with the controller, on the
 // scripted device: the drains, the time-out of every byte, the probe's wait
 // and the version query's waits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bytes of the position command and the download stream, checked as
 // built and as decoded by the simulator, and the texts of the version query.
 

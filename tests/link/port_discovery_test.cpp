@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port discovery: the Linux sysfs walk on a tree built in a temporary folder,
 // and the Windows device-setup and registry walks over fakes of the API.
 

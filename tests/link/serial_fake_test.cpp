@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port's own logic on the scripted device, for what a pseudo-terminal
 // cannot show: modem lines, parity, failing line settings, a full output
 // queue, short writes and the time a stalled line takes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading, writing, draining and probing through a real pseudo-terminal with
 // the controller simulator on its far side.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing the port, each refusal and its message, and the line
 // settings left on the device, through a real pseudo-terminal.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sequence file on a real file system: layout, what a save keeps, what a
 // load replaces, what is refused, and the message of every kind of failure.
 

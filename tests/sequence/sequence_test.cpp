@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sequence record: defaults, byte layout, whole-frame copies and resets.
 
 #include <gtest/gtest.h>

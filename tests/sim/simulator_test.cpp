@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controller simulator, driven through its pseudo-terminal as the
 // application drives a serial port.
 

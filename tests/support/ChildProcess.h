@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs part of a test in a child process: for what needs a changed process
 // (fewer rights, fewer descriptors, a file size limit, a mount of its own),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An editor core without a window, wired to a controller simulator on the far
 // side of a real pseudo-terminal. The clock is fake: the core's waits cost no

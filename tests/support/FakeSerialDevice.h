@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A scripted serial device for what a pseudo-terminal cannot show: a full
 // output queue, short writes, modem lines, parity, failing platform calls.

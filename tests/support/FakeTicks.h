@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A tick counter that moves only when waited on: Delay costs no real time,
 // and the waits a test causes can be read back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A main window without a toolkit: records what the core shows, answers the
 // file dialogs from queues, and runs a scripted action whenever the core

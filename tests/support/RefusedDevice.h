@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A port the test's user may not open: a pseudo-terminal whose device file
 // belongs to root and a group, mode rw for the group only, opened from a

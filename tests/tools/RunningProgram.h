@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One run of a program as a user runs it: started with its arguments, its
 // standard output and error collected from pipes, its exit status reaped.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line tool, run as a user runs it: the program is started with
 // its arguments, its output, error output and exit status are collected, and
 // the controller on the far side of its port is the simulator on a real

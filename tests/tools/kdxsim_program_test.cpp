@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator program kdxsim, run as a user runs it: whatever its output's
 // reader does, the simulated line is served and a stop signal ends it; a
 // write error ends it with status 1 and the reason.

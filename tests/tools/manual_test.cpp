@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manuals and the programs' --help texts describe the same commands and
 // options: a command or option added to one and not the other fails here.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared pieces of the window tests: a window on fake ticks that records
 // what the status field shows during every wait, a simulator with helpers,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs every window test class on one application object. Test function
 // names on the command line go to the class that has them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on the offscreen platform: start state, layout, status
 // field, help panel, about window, Exit and closing, and every button and
 // menu entry reaching its handler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The motion plot is plain SVG text: it must parse as XML, hold one lane per
 // channel that moves, and render through Qt's SVG module without a warning,
 // its unfinished move drawn in red.
@@ -11,8 +12,8 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
-#include "editor/MotionCheck.h"
-#include "editor/MotionPlot.h"
+#include "show/MotionCheck.h"
+#include "show/MotionPlot.h"
 
 void MotionPlotTest::aLanePerMovingChannelAndQtRendersIt() {
     // Channel 0 moves slowly and is cut short, channel 3 moves at once,

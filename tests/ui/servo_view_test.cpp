@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated controller from the port submenu and its servo view, on the
 // offscreen platform: the entry, the view's redraws, what it shows after a
 // playback and a download, and the end of the program with the view open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The channel strip widgets driven with real key presses and clicks: typing
 // mode in the position box, refused characters, the repeating up/down
 // buttons, the inverted position slider; commands checked at the simulator.

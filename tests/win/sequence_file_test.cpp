@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequence files through the Windows file calls, on the real file system:
 // saving whole or over a longer file, loading, and names that are no file.
 

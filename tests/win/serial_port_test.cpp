@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial port object on a real communication port through the Win32
 // calls. KDX_TEST_PORT names a port whose far end echoes every byte and
 // answers the version query (the simulated controller); KDX_TEST_SILENT_PORT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "KdxCli.h"
 
 #include <charconv>
@@ -11,8 +12,8 @@
 #include "editor/EditorCore.h"
 #include "editor/MainWindowView.h"
 #include "editor/SimulatedController.h"
-#include "editor/MotionCheck.h"
-#include "editor/MotionPlot.h"
+#include "show/MotionCheck.h"
+#include "show/MotionPlot.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/PortDetails.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The command-line front end: the editor core without a window. A headless
 // view stands in for the main window (status text captured, the open dialog

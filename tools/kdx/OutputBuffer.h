@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The tool's standard output: a stream buffer over a C stream that keeps the
 // system's reason for a write that failed (a closed output, a full disk, a

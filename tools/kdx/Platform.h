@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the tool needs of its process and console that differs by platform
 // (platform_posix.cpp, platform_win.cpp).

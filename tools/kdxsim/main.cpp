@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kdxsim: runs the controller simulator on a pseudo-terminal until stopped.
 
 #include <fcntl.h>

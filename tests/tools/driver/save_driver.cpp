@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kdx_save_driver TARGET: a freshly started editor saves its sequence with
 // Sequence > Save, TARGET chosen in the save dialog. The error box's text,
 // if one was shown, goes to standard error and the exit status is 1;

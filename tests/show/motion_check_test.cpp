@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The motion check on small hand-made shows whose answer is worked out by
 // hand. The model: a byte takes 4.167 ms on the line, so a command arrives
 // 33.336 ms after the previous one left; rate 7 takes 45 s x 7/63 = 5 s for
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "editor/MotionCheck.h"
+#include "show/MotionCheck.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Checks a sequence's motion before it is played: the player runs one pass
 // of the show on a model of the line and of the clock (no port, no real

@@ -1,4 +1,5 @@
-#include "editor/SvgWriter.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "show/SvgWriter.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes SVG as plain text: nested elements with attributes and text, every
 // value escaped. Just what the motion plot needs; no toolkit.

@@ -1,11 +1,12 @@
-#include "editor/MotionPlot.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "show/MotionPlot.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
 
-#include "editor/SvgWriter.h"
+#include "show/SvgWriter.h"
 
 namespace {
 

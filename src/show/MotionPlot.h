@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Draws one pass of a show (MotionCheck) as an SVG timeline: one lane per
 // channel that moves, the commanded target as steps, the modelled servo
@@ -7,6 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "editor/MotionCheck.h"
+#include "show/MotionCheck.h"
 
 std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& moves);

@@ -1,4 +1,5 @@
-#include "editor/MotionCheck.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "show/MotionCheck.h"
 
 #include <array>
 #include <cmath>

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "editor/MainWindowView.h"
+#include "editor/PlaybackObserver.h"
 #include "editor/PlaybackSchedule.h"
 #include "editor/TChannel.h"
 #include "link/TSerial.h"
@@ -98,6 +99,10 @@ public:
     void PlayChannel(int channel);
     void PauseButtonClick();
     void StopClick();
+    // Those told what the player does; each is told in the order added.
+    // An observer stays registered until removed and must outlive that.
+    void addPlaybackObserver(PlaybackObserver* observer);
+    void removePlaybackObserver(PlaybackObserver* observer);
 
     // --- sequence file ---
     void Open1Click();
@@ -156,6 +161,7 @@ private:
     // without its status, which would hide the loss.
     void stopPlayback();
     void releaseSimulator();
+    template <typename Call> void tellObservers(Call call);
 
     MainWindowView& view_;
     TickSource& ticks_;
@@ -167,4 +173,5 @@ private:
     unsigned portLosses_ = 0;  // counts handlePortLost's closes; a player compares
     int typingChannel_ = 0;    // the box whose key set typingPosition
     std::shared_ptr<sim::ControllerSimulator> simulator_;
+    std::vector<PlaybackObserver*> observers_;
 };

@@ -27,10 +27,12 @@ void EditorCore::RunClick() {
     view_.setButtonEnabled(ViewButton::Insert, false);
     view_.setButtonEnabled(ViewButton::Delete, false);
     view_.setButtonEnabled(ViewButton::Pause, true);
-    if (state.paused)
+    const bool resumed = state.paused;
+    if (resumed)
         state.paused = false;  // resume where the pause left off
     else
         state.currentFrame = 0;
+    tellObservers([&](PlaybackObserver& o) { o.playbackStarted(state.currentFrame, resumed); });
     // The time paused or idle is nobody's to make up.
     schedule_.restart();
 
@@ -39,13 +41,19 @@ void EditorCore::RunClick() {
     auto portLost = [&] {
         if (portLosses_ == losses) return false;
         stopPlayback();
+        tellObservers([](PlaybackObserver& o) { o.playbackEnded(PlaybackEnd::Stopped); });
         return true;
     };
+    bool completed = false;
 
     // Below 127, not 128: a pass never starts at 127 by advancing to it.
     while (state.currentFrame < kFrameCount - 1) {
         if (state.paused || !state.playing) {
             view_.processPendingEvents();
+            const PlaybackEnd how = state.paused ? PlaybackEnd::Paused
+                                    : completed  ? PlaybackEnd::Completed
+                                                 : PlaybackEnd::Stopped;
+            tellObservers([how](PlaybackObserver& o) { o.playbackEnded(how); });
             return;
         }
         view_.setFrameLabel(std::to_string(state.currentFrame));
@@ -53,11 +61,16 @@ void EditorCore::RunClick() {
             state.playing = false;
             view_.ShowStatus(" Sequence Complete ", std::nullopt, false);
             view_.setButtonEnabled(ViewButton::Write, true);
+            completed = true;
             continue;
         }
         view_.processPendingEvents();
         if (portLost()) return;
-        if (!Sequence::validFrame(state.currentFrame)) return;  // Exit or the window closed
+        if (!Sequence::validFrame(state.currentFrame)) {  // Exit or the window closed
+            tellObservers([](PlaybackObserver& o) { o.playbackEnded(PlaybackEnd::Stopped); });
+            return;
+        }
+        tellObservers([this](PlaybackObserver& o) { o.frameBegins(state.currentFrame); });
         UpdateDisplay();
         if (portLost()) return;
         // The strips show the frame for the whole pass, whose waits handle
@@ -79,6 +92,7 @@ void EditorCore::RunClick() {
         else
             state.currentFrame = kFrameCount;
     }
+    tellObservers([](PlaybackObserver& o) { o.playbackEnded(PlaybackEnd::PastTheEnd); });
 }
 
 void EditorCore::PlayChannel(int channel) {
@@ -92,7 +106,23 @@ void EditorCore::PlayChannel(int channel) {
     schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)),
                    [this] { return view_.redrawWhileWaiting(); });
     const int32_t jumpTo = sequence.frame(state.currentFrame).jumpTo;
-    if (jumpTo >= 0) state.currentFrame = jumpTo;
+    if (jumpTo < 0 || jumpTo == state.currentFrame) return;
+    state.currentFrame = jumpTo;
+    // A jump out of the sequence (only a file can hold one) ends the pass.
+    if (Sequence::validFrame(jumpTo)) tellObservers([jumpTo](PlaybackObserver& o) { o.jumped(jumpTo); });
+}
+
+void EditorCore::addPlaybackObserver(PlaybackObserver* observer) { observers_.push_back(observer); }
+
+void EditorCore::removePlaybackObserver(PlaybackObserver* observer) {
+    std::erase(observers_, observer);
+}
+
+template <typename Call>
+void EditorCore::tellObservers(Call call) {
+    // A copy: an observer may be removed by a handler run inside the player.
+    const std::vector<PlaybackObserver*> observers = observers_;
+    for (PlaybackObserver* o : observers) call(*o);
 }
 
 void EditorCore::PauseButtonClick() {

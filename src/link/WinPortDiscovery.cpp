@@ -27,14 +27,26 @@ std::string PortFromFriendlyName(const std::string& text) {
     return text.substr(static_cast<size_t>(open), static_cast<size_t>(length));
 }
 
-std::vector<std::string> EnumeratePortsByClass(DeviceSetupApi& api) {
-    uint32_t required = 0;
-    if (!api.ClassGuidsFromName("PORTS", 1, required)) {
-        throw PortEnumerationError(
-            "Failed to retrieve Ports GUID!  Required PortsGUID array size is: " +
-            std::to_string(required));
-    }
-    if (!api.GetClassDevs(kDigcfPresent | kDigcfDeviceInterface)) {
+namespace {
+
+bool equalNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+bool listedNoCase(const std::vector<std::string>& ports, const std::string& name) {
+    return std::any_of(ports.begin(), ports.end(),
+                       [&name](const std::string& p) { return equalNoCase(p, name); });
+}
+
+// One device set: its ports, after those listed already, leaving out the
+// devices listed already (`listedDevices`, instance identifiers).
+void walkDeviceSet(DeviceSetupApi& api, DeviceSet set, uint32_t flags,
+                   std::vector<std::string>& ports, std::vector<std::string>& listedDevices) {
+    if (!api.GetClassDevs(set, flags)) {
         throw PortEnumerationError("Could not create device info list!");
     }
     // The set is released however the walk ends.
@@ -43,8 +55,9 @@ std::vector<std::string> EnumeratePortsByClass(DeviceSetupApi& api) {
         ~Release() { api.DestroyDeviceInfoList(); }
     } release{api};
 
-    std::vector<std::string> ports;
     for (uint32_t index = 0; api.EnumDeviceInfo(index); ++index) {
+        const auto device = api.DeviceInstanceId();
+        if (device && listedNoCase(listedDevices, *device)) continue;
         const auto query = api.QueryFriendlyNameSize();
         // Only "buffer too small" means there is a name to fetch.
         if (query.ok || query.lastError != kErrorInsufficientBuffer) continue;
@@ -52,7 +65,28 @@ std::vector<std::string> EnumeratePortsByClass(DeviceSetupApi& api) {
         if (!name) continue;  // a name that cannot be read: the device is skipped
         name->resize(query.requiredSize, '\0');
         ports.push_back(PortFromFriendlyName(*name));
+        if (device) listedDevices.push_back(*device);
     }
+}
+
+}  // namespace
+
+std::vector<std::string> EnumeratePortsByClass(DeviceSetupApi& api) {
+    uint32_t required = 0;
+    if (!api.ClassGuidsFromName("PORTS", 1, required)) {
+        throw PortEnumerationError(
+            "Failed to retrieve Ports GUID!  Required PortsGUID array size is: " +
+            std::to_string(required));
+    }
+    // The setup class is asked for without DIGCF_DEVICEINTERFACE: with it the
+    // identifier would be taken as an interface class, which no port device
+    // exposes, and the set would be empty. Drivers that give their ports a
+    // setup class of their own make them known by the COM-port interface.
+    std::vector<std::string> ports;
+    std::vector<std::string> listedDevices;
+    walkDeviceSet(api, DeviceSet::PortsClass, kDigcfPresent, ports, listedDevices);
+    walkDeviceSet(api, DeviceSet::ComPortInterface, kDigcfPresent | kDigcfDeviceInterface, ports,
+                  listedDevices);
     return ports;
 }
 
@@ -83,19 +117,6 @@ private:
     Registry& registry_;
     std::optional<Registry::Key> key_;
 };
-
-bool equalNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
-bool listedNoCase(const std::vector<std::string>& ports, const std::string& name) {
-    return std::any_of(ports.begin(), ports.end(),
-                       [&name](const std::string& p) { return equalNoCase(p, name); });
-}
 
 }  // namespace
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the Windows port list is made, without the Windows API itself: the
-// device-setup walk over the "PORTS" class and the registry walk, each over a
-// small interface that port_enumeration_win.cpp implements with the real
-// calls and the tests with fakes.
+// device-setup walk over the "PORTS" setup class and the COM-port device
+// interface, and the registry walk, each over a small interface that
+// port_enumeration_win.cpp implements with the real calls and the tests with
+// fakes.
 
 #include <cstdint>
 #include <optional>
@@ -20,8 +21,19 @@ inline constexpr uint32_t kDigcfPresent = 0x02;
 inline constexpr uint32_t kDigcfDeviceInterface = 0x10;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 
-// The device-setup calls, on one device-information set and the device
-// record fetched last.
+// The device sets the device-setup walk reads, one after the other.
+enum class DeviceSet {
+    // The "PORTS" setup class, by the identifier ClassGuidsFromName found:
+    // motherboard ports and most USB adapters.
+    PortsClass,
+    // The COM-port device interface, GUID_DEVINTERFACE_COMPORT
+    // {86E0D1E0-8089-11D0-9CE4-08003E301F73}: the ports whose drivers put
+    // them in a setup class of their own (virtual ports, some USB adapters).
+    ComPortInterface,
+};
+
+// The device-setup calls, on one device-information set at a time and the
+// device record fetched last.
 class DeviceSetupApi {
 public:
     virtual ~DeviceSetupApi() = default;
@@ -31,9 +43,10 @@ public:
     // The identifier found is kept for GetClassDevs.
     virtual bool ClassGuidsFromName(const std::string& className, uint32_t room,
                                     uint32_t& requiredSize) = 0;
-    // SetupDiGetClassDevsA(that identifier, no enumerator, no window, flags):
-    // false when the result is the invalid-handle value.
-    virtual bool GetClassDevs(uint32_t flags) = 0;
+    // SetupDiGetClassDevsA(the set's identifier, no enumerator, no window,
+    // flags): false when the result is the invalid-handle value. Made only
+    // after the set made before has been released.
+    virtual bool GetClassDevs(DeviceSet set, uint32_t flags) = 0;
     // SetupDiEnumDeviceInfo(set, index, record of size 28): false when index
     // is past the last device.
     virtual bool EnumDeviceInfo(uint32_t index) = 0;
@@ -49,6 +62,10 @@ public:
     // The same with a buffer of `size` bytes: the bytes written, or nothing
     // when the call fails.
     virtual std::optional<std::string> GetFriendlyName(uint32_t size) = 0;
+    // SetupDiGetDeviceInstanceIdA on the device fetched last: the identifier
+    // that names the device in every set ("ACPI\PNP0501\1"); nothing when it
+    // cannot be read.
+    virtual std::optional<std::string> DeviceInstanceId() = 0;
     // SetupDiDestroyDeviceInfoList.
     virtual void DestroyDeviceInfoList() = 0;
 };
@@ -75,9 +92,18 @@ public:
 // part.
 std::string PortFromFriendlyName(const std::string& text);
 
-// Every present device of the "PORTS" class, one entry each, in the order of
-// the device set. Throws PortEnumerationError when the class or the set
-// cannot be had; the set is released whenever it was made.
+// One entry per present device that is a port: first every device of the
+// "PORTS" setup class (DIGCF_PRESENT), in the order of its set, then every
+// device exposing the COM-port interface (DIGCF_PRESENT |
+// DIGCF_DEVICEINTERFACE) that is not listed yet, in the order of that set. A
+// device is known by its instance identifier (letter case aside), so a port
+// in both sets is listed once, where it was first found, while two devices
+// with the same port name give two entries; a device whose identifier cannot
+// be read is listed wherever it is found. An entry is the text inside the
+// first parentheses of the friendly name (PortFromFriendlyName); a device
+// whose friendly name cannot be read gives none. Throws PortEnumerationError
+// when the class or either set cannot be had, listing nothing; each set is
+// released whenever it was made.
 std::vector<std::string> EnumeratePortsByClass(DeviceSetupApi& api);
 
 // The values of "\hardware\devicemap\serialcomm", then the "PortName" values

@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>  // MAX_DEVICE_ID_LEN
 
 #include <cstdint>
 #include <optional>
@@ -16,6 +17,11 @@
 #include "link/WinPortDiscovery.h"
 
 namespace {
+
+// GUID_DEVINTERFACE_COMPORT, spelled out: the headers define it only where
+// INITGUID is set.
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 class SetupApi : public winports::DeviceSetupApi {
 public:
@@ -31,12 +37,15 @@ public:
         const BOOL ok = SetupDiClassGuidsFromNameA(className.c_str(), guids.data(),
                                                    static_cast<DWORD>(room), &required);
         requiredSize = required;
-        guid_ = guids[0];
+        portsClass_ = guids[0];
         return ok != FALSE;
     }
 
-    bool GetClassDevs(uint32_t flags) override {
-        set_ = SetupDiGetClassDevsA(&guid_, nullptr, nullptr, flags);
+    bool GetClassDevs(winports::DeviceSet set, uint32_t flags) override {
+        DestroyDeviceInfoList();  // one set at a time
+        const GUID& guid =
+            set == winports::DeviceSet::PortsClass ? portsClass_ : kComPortInterface;
+        set_ = SetupDiGetClassDevsA(&guid, nullptr, nullptr, flags);
         return set_ != INVALID_HANDLE_VALUE;
     }
 
@@ -63,13 +72,20 @@ public:
         return text;
     }
 
+    std::optional<std::string> DeviceInstanceId() override {
+        char id[MAX_DEVICE_ID_LEN + 1] = {};  // the longest identifier and its zero
+        if (!SetupDiGetDeviceInstanceIdA(set_, &device_, id, sizeof id, nullptr))
+            return std::nullopt;
+        return std::string(id);
+    }
+
     void DestroyDeviceInfoList() override {
         if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
         set_ = INVALID_HANDLE_VALUE;
     }
 
 private:
-    GUID guid_{};
+    GUID portsClass_{};
     HDEVINFO set_ = INVALID_HANDLE_VALUE;
     SP_DEVINFO_DATA device_{};
 };

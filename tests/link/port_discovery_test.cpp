@@ -13,6 +13,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <stdlib.h>
@@ -248,13 +249,17 @@ INSTANTIATE_TEST_SUITE_P(Versions, Win9xMENTTable,
 
 // ------------------------------------------------------ device-setup path ----
 
+// The two device sets of a machine; the fake checks that one set is made at a
+// time and that each set made is released once.
 class FakeSetupApi : public winports::DeviceSetupApi {
 public:
     struct Device {
         std::optional<std::string> friendlyName;  // none: the property is missing
         bool sizeQuerySucceeds = false;
         bool fetchFails = false;
+        std::optional<std::string> instanceId = {};  // none: cannot be read
     };
+    using Set = winports::DeviceSet;
 
     bool ClassGuidsFromName(const std::string& className, uint32_t room,
                             uint32_t& requiredSize) override {
@@ -263,52 +268,65 @@ public:
         requiredSize = guidRequired;
         return guidOk;
     }
-    bool GetClassDevs(uint32_t flags) override {
-        askedFlags = flags;
-        setMade = setOk;
-        return setOk;
+    bool GetClassDevs(Set set, uint32_t flags) override {
+        EXPECT_FALSE(setOpen) << "a second set made before the first was released";
+        asked.emplace_back(set, flags);
+        if (failSet == set) return false;
+        setOpen = true;
+        walked = set == Set::PortsClass ? &devices : &interfaceDevices;
+        return true;
     }
     bool EnumDeviceInfo(uint32_t index) override {
         if (throwAt && *throwAt == index) throw std::runtime_error("device set went away");
-        if (index >= devices.size()) return false;
+        if (index >= walked->size()) return false;
         current = index;
         return true;
     }
     SizeQuery QueryFriendlyNameSize() override {
-        const Device& d = devices[current];
+        const Device& d = (*walked)[current];
         if (d.sizeQuerySucceeds) return {true, 0, 0};
         if (!d.friendlyName) return {false, 13, 0};  // ERROR_INVALID_DATA
         return {false, winports::kErrorInsufficientBuffer,
                 static_cast<uint32_t>(d.friendlyName->size() + 1)};
     }
     std::optional<std::string> GetFriendlyName(uint32_t size) override {
-        const Device& d = devices[current];
+        const Device& d = (*walked)[current];
         fetchSizes.push_back(size);
         if (d.fetchFails) return std::nullopt;
         std::string bytes = *d.friendlyName + '\0';
         bytes.resize(size);
         return bytes;
     }
+    std::optional<std::string> DeviceInstanceId() override {
+        return (*walked)[current].instanceId;
+    }
     void DestroyDeviceInfoList() override {
-        EXPECT_TRUE(setMade) << "released a set that was never made";
+        EXPECT_TRUE(setOpen) << "released a set that was never made";
+        setOpen = false;
         ++destroyed;
     }
 
     bool guidOk = true;
     uint32_t guidRequired = 1;
-    bool setOk = true;
+    std::optional<Set> failSet;
     std::optional<uint32_t> throwAt;
-    std::vector<Device> devices;
+    std::vector<Device> devices;           // the "PORTS" setup class
+    std::vector<Device> interfaceDevices;  // the COM-port interface
 
     std::string askedClass;
-    uint32_t askedRoom = 0, askedFlags = 0;
+    uint32_t askedRoom = 0;
+    std::vector<std::pair<Set, uint32_t>> asked;
     std::vector<uint32_t> fetchSizes;
-    bool setMade = false;
+    bool setOpen = false;
     int destroyed = 0;
+    const std::vector<Device>* walked = nullptr;
     uint32_t current = 0;
 };
 
-FakeSetupApi::Device named(const std::string& friendlyName) { return {friendlyName, false, false}; }
+FakeSetupApi::Device named(const std::string& friendlyName,
+                           std::optional<std::string> instanceId = {}) {
+    return {friendlyName, false, false, std::move(instanceId)};
+}
 
 struct FriendlyCase {
     const char* friendlyName;
@@ -334,16 +352,39 @@ INSTANTIATE_TEST_SUITE_P(
                       FriendlyCase{"Half) open", "Half"},  // no "(": counts from the start
                       FriendlyCase{"", ""}));
 
-TEST(PortsByClass, AsksForThePresentPortsClassAndReleasesTheSet) {
+TEST(PortsByClass, AsksForThePresentPortsClassThenThePresentComPortInterfaceAndReleasesEach) {
     FakeSetupApi api;
     api.devices = {named("Communications Port (COM1)"), named("ECP Printer Port (LPT1)")};
     EXPECT_EQ(winports::EnumeratePortsByClass(api), (Ports{"COM1", "LPT1"}));
     EXPECT_EQ(api.askedClass, "PORTS");
     EXPECT_EQ(api.askedRoom, 1u);
-    EXPECT_EQ(api.askedFlags, 0x12u);
+    // The setup class without DIGCF_DEVICEINTERFACE: with it (0x12) the
+    // class identifier is taken as an interface class and finds no port.
+    using Set = FakeSetupApi::Set;
+    EXPECT_EQ(api.asked, (std::vector<std::pair<Set, uint32_t>>{
+                             {Set::PortsClass, 0x02}, {Set::ComPortInterface, 0x12}}));
     // The name is fetched into exactly the size reported, its zero included.
     EXPECT_EQ(api.fetchSizes, (std::vector<uint32_t>{27, 24}));
-    EXPECT_EQ(api.destroyed, 1);
+    EXPECT_EQ(api.destroyed, 2);
+}
+
+TEST(PortsByClass, ADeviceInBothSetsIsListedOnceWhereItWasFirstFound) {
+    FakeSetupApi api;
+    api.devices = {named("Communications Port (COM7)", "ACPI\\PNP0501\\1"),
+                   named("USB Serial Port (COM21)", "FTDIBUS\\VID_0403+PID_6001+A1\\0000")};
+    api.interfaceDevices = {named("Virtual Serial Port (COM20)", "ROOT\\VSERIAL\\0000"),
+                            named("USB Serial Port (COM21)", "ftdibus\\vid_0403+pid_6001+a1\\0000"),
+                            named("Virtual Serial Port (COM22)", "ROOT\\VSERIAL\\0001")};
+    EXPECT_EQ(winports::EnumeratePortsByClass(api), (Ports{"COM7", "COM21", "COM20", "COM22"}));
+}
+
+TEST(PortsByClass, DevicesAreToldApartByTheirInstanceNotByTheirPortName) {
+    FakeSetupApi api;
+    api.devices = {named("A (COM3)", "ROOT\\PORTS\\0000"), named("B (COM3)")};
+    // Another device with the same port name is listed; so is one whose
+    // identifier cannot be read, wherever it is found.
+    api.interfaceDevices = {named("C (COM3)", "ROOT\\VSERIAL\\0000"), named("B (COM3)")};
+    EXPECT_EQ(winports::EnumeratePortsByClass(api), (Ports{"COM3", "COM3", "COM3", "COM3"}));
 }
 
 TEST(PortsByClass, KeepsDuplicatesInDeviceOrder) {
@@ -358,14 +399,15 @@ TEST(PortsByClass, SkipsDevicesWhoseNameCannotBeRead) {
     FakeSetupApi::Device noName{std::nullopt, false, false};
     FakeSetupApi::Device fetchFails{"Y (COM9)", false, true};
     api.devices = {querySucceeds, named("A (COM2)"), noName, fetchFails, named("B (COM5)")};
-    EXPECT_EQ(winports::EnumeratePortsByClass(api), (Ports{"COM2", "COM5"}));
-    EXPECT_EQ(api.destroyed, 1);
+    api.interfaceDevices = {noName, named("C (COM6)")};
+    EXPECT_EQ(winports::EnumeratePortsByClass(api), (Ports{"COM2", "COM5", "COM6"}));
+    EXPECT_EQ(api.destroyed, 2);
 }
 
 TEST(PortsByClass, NoDevicesGiveAnEmptyList) {
     FakeSetupApi api;
     EXPECT_TRUE(winports::EnumeratePortsByClass(api).empty());
-    EXPECT_EQ(api.destroyed, 1);
+    EXPECT_EQ(api.destroyed, 2);
 }
 
 TEST(PortsByClass, ClassLookupFailureTellsTheRequiredSize) {
@@ -379,20 +421,34 @@ TEST(PortsByClass, ClassLookupFailureTellsTheRequiredSize) {
     } catch (const PortEnumerationError& e) {
         EXPECT_STREQ(e.what(), "Failed to retrieve Ports GUID!  Required PortsGUID array size is: 2");
     }
-    EXPECT_FALSE(api.setMade);
+    EXPECT_TRUE(api.asked.empty());
     EXPECT_EQ(api.destroyed, 0);
 }
 
 TEST(PortsByClass, DeviceSetFailure) {
     FakeSetupApi api;
-    api.setOk = false;
+    api.failSet = FakeSetupApi::Set::PortsClass;
     try {
         winports::EnumeratePortsByClass(api);
         FAIL() << "no error";
     } catch (const PortEnumerationError& e) {
         EXPECT_STREQ(e.what(), "Could not create device info list!");
     }
+    EXPECT_EQ(api.asked.size(), 1u);
     EXPECT_EQ(api.destroyed, 0);  // there is no set to release
+}
+
+TEST(PortsByClass, InterfaceSetFailureIsTheSameErrorAfterTheClassSetIsReleased) {
+    FakeSetupApi api;
+    api.devices = {named("A (COM1)")};
+    api.failSet = FakeSetupApi::Set::ComPortInterface;
+    try {
+        winports::EnumeratePortsByClass(api);
+        FAIL() << "no error";
+    } catch (const PortEnumerationError& e) {
+        EXPECT_STREQ(e.what(), "Could not create device info list!");
+    }
+    EXPECT_EQ(api.destroyed, 1);
 }
 
 TEST(PortsByClass, ReleasesTheSetWhenAnErrorEndsTheWalk) {

@@ -157,6 +157,11 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             return printText(kHelp);
         } else if (arg == "--version") {
+            // Once the way to set the controller's answer: refused, not
+            // taken as a request for the program's version.
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                return usageError("--version takes no value; the controller's version characters are "
+                                  "--controller-version TEXT");
             return printText(versionText("kdxsim"));
         } else if (arg == "--silent") {
             options.echo = false;

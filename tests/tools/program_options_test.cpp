@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The programs' own options, run as a user runs them: each answers --version
-// with its version and the licence; the window program answers --help and
-// --version without starting the toolkit, and refuses an option it does not
-// know with its usage before any window opens.
+// with its version and the licence (and fails when it cannot write them);
+// the window program answers --help and --version without starting the
+// toolkit, takes the toolkit's own options, and refuses an option it does
+// not know with its usage before any window opens.
 
 #include <cstdlib>
 #include <optional>
@@ -55,6 +56,34 @@ TEST(ProgramVersions, EachProgramPrintsItsVersionAndTheLicenceInOneLine) {
         EXPECT_EQ(licence.find('\n'), licence.size() - 1) << name << ": not one line: " << licence;
         EXPECT_NE(licence.find("GPL-3.0-or-later"), npos) << name << ": " << licence;
     }
+}
+
+TEST(ProgramVersions, AVersionThatCannotBeWrittenIsAFailureWithTheReason) {
+    std::vector<std::string> programs = {KDX_CLI_PATH, KDXSIM_PATH};
+    if (windowProgramBuilt()) programs.emplace_back(KDX_INTERFACE_PATH);
+    for (const auto& path : programs) {
+        Outcome o = RunningProgram(path, {"--version"}, RunningProgram::Output::DevFull).finish();
+        EXPECT_NE(o.status, 0) << path;
+        EXPECT_NE(o.err.find("No space left on device"), npos) << path << ": " << o.err;
+    }
+}
+
+// kdxsim's --version once took the controller's answer; a script that
+// still gives one gets an error that names the new option, not the
+// program's version in place of the port name.
+TEST(KdxsimProgramOptions, VersionWithAValueIsRefusedAndNamesControllerVersion) {
+    Outcome o = RunningProgram(KDXSIM_PATH, {"--version", "2.0"}).finish();
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find("--controller-version TEXT"), npos) << o.err;
+}
+
+TEST(KdxInterfaceProgram, TheToolkitsOptionsAndSimulatorOpenTheWindow) {
+    if (!windowProgramBuilt()) GTEST_SKIP() << "built without the window";
+    EnvironmentVariable exitAfterShow("KDX_EXIT_AFTER_SHOW", "1");
+    Outcome o = RunningProgram(KDX_INTERFACE_PATH, {"-platform", "offscreen", "--simulator"}).finish();
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "shown: yes\n");
 }
 
 TEST(KdxInterfaceProgram, AnUnknownOptionIsRefusedWithTheUsageAndStatus2BeforeAnyWindowOpens) {

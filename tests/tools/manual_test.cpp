@@ -95,4 +95,20 @@ TEST(Manuals, KdxsimManualNamesEveryOptionOfItsHelpText) {
     for (const auto& o : own) EXPECT_TRUE(hasOptionEntry(manual, o)) << o;
 }
 
+TEST(Manuals, KdxInterfaceManualNamesEveryOptionOfItsHelpText) {
+    if (std::string(KDX_INTERFACE_PATH).empty()) GTEST_SKIP() << "built without the window";
+    const std::string manual = manualText("kdx-interface.1");
+    const std::string help = helpOf(KDX_INTERFACE_PATH, {"--help"});
+    // The manual's DESCRIPTION also names kdx's --long; its OPTIONS are the
+    // program's own.
+    EXPECT_EQ(longOptions(section(manual, "OPTIONS")), longOptions(help));
+    EXPECT_EQ(longOptions(section(manual, "SYNOPSIS")), longOptions(help.substr(0, help.find('\n'))));
+    for (const auto& o : longOptions(help)) EXPECT_TRUE(hasOptionEntry(manual, o)) << o;
+}
+
+TEST(Manuals, EveryManualNamesTheLicenceInItsCopyrightSection) {
+    for (const char* page : {"kdx.1", "kdxsim.1", "kdx-interface.1"})
+        EXPECT_NE(section(manualText(page), "COPYRIGHT").find("GPL-3.0-or-later"), std::string::npos) << page;
+}
+
 }  // namespace

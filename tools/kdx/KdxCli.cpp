@@ -21,6 +21,7 @@
 #include "link/TickSource.h"
 #include "OutputBuffer.h"
 #include "Platform.h"
+#include "ProgramVersion.h"
 #include "sequence/SequenceFile.h"
 
 namespace {
@@ -248,7 +249,8 @@ void printToolHelp(std::ostream& out) {
            "Runs the KDX editor's operations without its window.\n\n"
            "Commands:\n";
     for (const auto& c : commands()) out << "  " << c.synopsis << '\n';
-    out << "\nkdx COMMAND --help describes a command.\n"
+    out << "\nkdx COMMAND --help describes a command; kdx --version prints the version\n"
+           "and the licence.\n"
            "Exit status: 0 done; 2 usage, file or port error, or standard output\n"
            "that cannot be written (message on standard error); 3 controller not\n"
            "found (version); 4 the port's device went away (version, download,\n"
@@ -268,6 +270,7 @@ struct Invocation {
     std::string file;
     std::map<std::string, std::string> options;
     bool help = false;
+    bool version = false;  // kdx --version
 };
 
 struct UsageError {
@@ -283,6 +286,10 @@ Invocation parse(const std::vector<std::string>& args) {
             inv.command = findCommand(args[1]);
             if (!inv.command) throw UsageError{"unknown command '" + args[1] + "'"};
         }
+        return inv;
+    }
+    if (args[0] == "--version") {
+        inv.version = true;
         return inv;
     }
     inv.command = findCommand(args[0]);
@@ -606,6 +613,10 @@ int cmdPlot(const Invocation& inv, std::ostream& err) {
 }
 
 int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    if (inv.version) {
+        out << versionText("kdx");
+        return kKdxOk;
+    }
     if (inv.help) {
         if (inv.command)
             printCommandHelp(*inv.command, out);

@@ -12,12 +12,14 @@
 #include <mutex>
 #include <string>
 
+#include "ProgramVersion.h"
 #include "sim/ControllerSimulator.h"
 
 namespace {
 
 const char kHelp[] =
-    "Usage: kdxsim [--version TEXT] [--log FILE] [--silent] [--help]\n"
+    "Usage: kdxsim [--controller-version TEXT] [--log FILE] [--silent] [--help]\n"
+    "              [--version]\n"
     "\n"
     "Stands in for the KDX servo controller on a pseudo-terminal, so that the\n"
     "application and the command-line tool can be run without the hardware.\n"
@@ -65,12 +67,15 @@ const char kHelp[] =
     "second are given up, and standard error says how many.\n"
     "\n"
     "Options:\n"
-    "  --version TEXT  the three version characters to answer (default 1.4)\n"
+    "  --controller-version TEXT\n"
+    "                  the three version characters the controller answers to\n"
+    "                  the version query (default 1.4)\n"
     "  --log FILE      write the JSON lines to FILE instead of standard output\n"
     "                  (\"-\" is standard output)\n"
     "  --silent        answer nothing: no echo, no version reply (the\n"
     "                  application then reports that no controller was found)\n"
     "  --help          show this text\n"
+    "  --version       print the program's version and licence\n"
     "\n"
     "Runs until interrupted: Ctrl-C (SIGINT) or SIGTERM stops it.\n"
     "\n"
@@ -129,6 +134,19 @@ bool printPortName(const std::string& port) {
     return true;
 }
 
+// --help and --version: the text on standard output; a text that cannot be
+// written is a failure (status 1), not a silent success.
+int printText(const std::string& text) {
+    errno = 0;
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+        const int err = errno;
+        std::fprintf(stderr, "kdxsim: cannot write standard output: %s\n",
+                     err ? std::strerror(err) : "write failed");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,17 +155,23 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
+            return printText(kHelp);
+        } else if (arg == "--version") {
+            // Once the way to set the controller's answer: refused, not
+            // taken as a request for the program's version.
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                return usageError("--version takes no value; the controller's version characters are "
+                                  "--controller-version TEXT");
+            return printText(versionText("kdxsim"));
         } else if (arg == "--silent") {
             options.echo = false;
-        } else if (arg == "--version" || arg == "--log") {
+        } else if (arg == "--controller-version" || arg == "--log") {
             if (i + 1 >= argc) return usageError(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--log") {
                 options.logPath = value;
             } else if (value.size() != 3) {
-                return usageError("--version takes exactly three characters");
+                return usageError("--controller-version takes exactly three characters");
             } else {
                 options.version = value;
             }

@@ -32,10 +32,13 @@ ShowPass passOf(const Sequence& sequence) {
     // A jump shows in the commands: the first one in a band that another
     // frame sent was sent after it. A band whose jump is its last step
     // (nothing played after it) takes it at its end.
+    // Commands and bands are both in order of time: one walk through each.
+    size_t next = 0;
     for (const ShowPass::Band& b : pass.bands) {
         std::optional<ShowPass::Jump> jump;
-        for (const SentCommand& c : record.commands) {
-            if (c.atMs <= b.startMs || c.atMs > b.endMs + 1e-6) continue;
+        while (next < record.commands.size() && record.commands[next].atMs <= b.startMs) ++next;
+        for (size_t i = next; i < record.commands.size() && record.commands[i].atMs <= b.endMs + 1e-6; ++i) {
+            const SentCommand& c = record.commands[i];
             if (c.frame != b.frame) {
                 jump = ShowPass::Jump{b.frame, std::max(b.startMs, c.atMs - kCommandMs), c.frame};
                 break;

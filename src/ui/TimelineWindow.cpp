@@ -533,12 +533,18 @@ void TimelineWindow::paintLane(QPainter& p, int channel, const QRect& lane, doub
             unfinished.lineTo(x(t1), y(m.endPulse));
         }
     }
+    // Hair-line pens: a long show packs many segments into a pixel, which
+    // a wide pen's outline would make slow to fill.
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kTarget, 1.5));
+    QPen pen(kTarget, 1);
+    pen.setCosmetic(true);
+    p.setPen(pen);
     p.drawPath(target);
-    p.setPen(QPen(kPosition, 1.5));
+    pen.setColor(kPosition);
+    p.setPen(pen);
     p.drawPath(position);
+    // The unfinished moves over them, wider: a few straight strokes each.
     p.setPen(QPen(kUnfinished, 3, Qt::SolidLine, Qt::RoundCap));
     p.drawPath(unfinished);
 }

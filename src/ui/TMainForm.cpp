@@ -450,6 +450,7 @@ void TMainForm::TimelineClick() {
     if (!timelineWindow_) {
         timelineWindow_ = new TimelineWindow(*core_, ticks_, this);
         timelineWindow_->setAttribute(Qt::WA_QuitOnClose, false);
+        timelineWindow_->resize(timelineWindow_->width(), height());  // level with the main window
         placeBeside(*timelineWindow_, *this, {servoView_});
     }
     timelineWindow_->show();

@@ -21,7 +21,8 @@ constexpr int kNameWidth = 70;     // lane names
 constexpr int kRightMargin = 14;
 constexpr int kSoundHeight = 48;   // the soundtrack's lane, when set
 constexpr int kHeaderHeight = 42;  // frame numbers and jumps
-constexpr int kLaneHeight = 48;
+constexpr int kLaneHeight = 48;      // at least; lanes share the room up to kTallestLane
+constexpr int kTallestLane = 110;
 constexpr int kLaneGap = 6;
 constexpr int kAxisHeight = 26;
 constexpr double kMostPxPerMs = 2.0;  // a command's 33 ms is then 67 pixels
@@ -189,9 +190,15 @@ double TimelineWindow::msAt(int x) const {
     return (x - plotLeft() + horizontalScrollBar()->value()) / pxPerMs_;
 }
 
+int TimelineWindow::laneHeight() const {
+    // A few lanes share the window's height; many scroll.
+    const int lanes = std::max<int>(1, static_cast<int>(pass_.lanes.size()));
+    return std::clamp((lanesBottom() - lanesTop()) / lanes - kLaneGap, kLaneHeight, kTallestLane);
+}
+
 QRect TimelineWindow::laneRect(int index) const {
-    return QRect(plotLeft(), lanesTop() + index * (kLaneHeight + kLaneGap) - verticalScrollBar()->value(),
-                 plotRight() - plotLeft(), kLaneHeight);
+    return QRect(plotLeft(), lanesTop() + index * (laneHeight() + kLaneGap) - verticalScrollBar()->value(),
+                 plotRight() - plotLeft(), laneHeight());
 }
 
 QRect TimelineWindow::headRect(double ms) const {
@@ -251,11 +258,11 @@ void TimelineWindow::updateScrollBars() {
     horizontalScrollBar()->setPageStep(width);
     horizontalScrollBar()->setSingleStep(std::max(1, width / 20));
     const int lanes = static_cast<int>(pass_.lanes.size());
-    const int height = lanes * (kLaneHeight + kLaneGap);
+    const int height = lanes * (laneHeight() + kLaneGap);
     const int room = std::max(1, lanesBottom() - lanesTop());
     verticalScrollBar()->setRange(0, std::max(0, height - room));
     verticalScrollBar()->setPageStep(room);
-    verticalScrollBar()->setSingleStep(kLaneHeight + kLaneGap);
+    verticalScrollBar()->setSingleStep(laneHeight() + kLaneGap);
 }
 
 void TimelineWindow::invalidate() {
@@ -327,7 +334,7 @@ QString TimelineWindow::toolTipAt(const QPoint& pos) const {
         return {};
     const double ms = msAt(pos.x());
     if (pos.y() >= lanesTop()) {
-        const int index = (pos.y() - lanesTop() + verticalScrollBar()->value()) / (kLaneHeight + kLaneGap);
+        const int index = (pos.y() - lanesTop() + verticalScrollBar()->value()) / (laneHeight() + kLaneGap);
         if (index < 0 || index >= static_cast<int>(pass_.lanes.size())) return {};
         const int channel = pass_.lanes[static_cast<size_t>(index)];
         for (const Move& m : pass_.moves) {
@@ -491,11 +498,16 @@ void TimelineWindow::paintPicture(QPainter& p) {
         if (t < 0) continue;
         const double x = xOf(t);
         p.drawLine(QPointF(x, axis), QPointF(x, axis + 4));
-        p.drawText(QRectF(x - 40, axis + 5, 80, 14), Qt::AlignHCenter | Qt::AlignTop, seconds(t, decimals));
+        // Centred under its tick; the first starts at it, clear of the
+        // pass's length on the left.
+        if (x - 40 < plotLeft())
+            p.drawText(QRectF(x, axis + 5, 80, 14), Qt::AlignLeft | Qt::AlignTop, seconds(t, decimals));
+        else
+            p.drawText(QRectF(x - 40, axis + 5, 80, 14), Qt::AlignHCenter | Qt::AlignTop, seconds(t, decimals));
     }
     p.setClipping(false);
     p.drawText(QRect(4, axis + 5, plotLeft() - 8, 14), Qt::AlignLeft | Qt::AlignTop,
-               QStringLiteral("%1").arg(seconds(pass_.endMs, 2)));
+               QStringLiteral("pass %1").arg(seconds(pass_.endMs, 2)));
 }
 
 void TimelineWindow::paintLane(QPainter& p, int channel, const QRect& lane, double low, double high) {

@@ -105,6 +105,7 @@ private:
     int lanesBottom() const;
     int plotLeft() const;
     int plotRight() const;
+    int laneHeight() const;
     QRect laneRect(int index) const;
     QRect headRect(double ms) const;
 

@@ -64,11 +64,25 @@ void TimelineWindowTest::aHelperWindowOpensBesideOrBelowTheMainWindowNeverOverIt
     QVERIFY(screen.contains(r));
     QCOMPARE(r.top(), main.top());
     QVERIFY(r.left() > main.right());
-    // Too wide for either side whole: the roomiest side, shrunk to it.
+    QVERIFY(r.left() - main.right() <= 16);  // next to it, not at the screen's edge
+    // Too wide for either side whole: the roomiest side that takes the
+    // minimum, shrunk to it.
     r = placeBeside(QSize(900, 500), QSize(300, 200), main, screen);
     QVERIFY(!r.intersects(main));
     QVERIFY(screen.contains(r));
     QVERIFY(r.width() >= 300);
+    QVERIFY(r.height() >= 200);
+    // Flush with the screen's right edge: no room there, so the left.
+    const QRect right(1124, 100, 796, 640);
+    r = placeBeside(QSize(500, 400), QSize(300, 200), right, screen);
+    QVERIFY(!r.isEmpty());
+    QVERIFY(!r.intersects(right));
+    QVERIFY(screen.contains(r));
+    // A main window that fills the screen leaves no room: the helper still
+    // opens whole on the screen.
+    r = placeBeside(QSize(500, 400), QSize(300, 200), screen, screen);
+    QCOMPARE(r.size(), QSize(500, 400));
+    QVERIFY(screen.contains(r));
     // The right taken by another helper window: below, or the left side.
     const QRect other(1366, 0, 554, 1080);
     r = placeBeside(QSize(500, 200), QSize(300, 150), main, screen, {other});

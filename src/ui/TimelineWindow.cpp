@@ -25,7 +25,7 @@ constexpr int kLaneHeight = 48;      // at least; lanes share the room up to kTa
 constexpr int kTallestLane = 110;
 constexpr int kLaneGap = 6;
 constexpr int kAxisHeight = 26;
-constexpr double kMostPxPerMs = 2.0;  // a command's 33 ms is then 67 pixels
+constexpr double kMostPxPerMs = 8.0;  // a command's 33 ms is then 267 pixels
 
 const QColor kBandColours[2] = {QColor(246, 247, 250), QColor(236, 239, 245)};
 const QColor kHighlight(255, 240, 170);

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "ui/TimelineWindow.h"
@@ -181,6 +182,19 @@ void TimelineWindowTest::anEditAndAJumpEditRedrawItAtOnce() {
     QCOMPARE(t->pass().jumps[0].from, 1);  // frame 2 is never begun now
     QCOMPARE(t->pass().bands.size(), size_t{2});
     QCOMPARE(t->pass().jumps[0].to, 0);
+
+    // The whole pass fits; Ctrl and the wheel zoom in about the pointer,
+    // and the time then scrolls.
+    QVERIFY(t->bandRect(1).right() < t->viewport()->width());
+    QCOMPARE(t->horizontalScrollBar()->maximum(), 0);
+    const double fitted = t->pixelsPerMs();
+    const QPoint at = t->bandRect(1).center();
+    QWheelEvent wheel(at, t->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 480), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(t->viewport(), &wheel);
+    QVERIFY(t->pixelsPerMs() > 1.2 * fitted);
+    QVERIFY(t->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(t->bandRect(1).contains(at));  // what was under the pointer stays there
 }
 
 void TimelineWindowTest::thePlayHeadMovesDuringASimulatedPlaybackAndRestsAfterIt() {

@@ -93,6 +93,17 @@ public:
     void IncButtonClick();
     void DecButtonClick();
     void Label2DblClick();
+    // Shows `frame` in the strips as the frame buttons do: the index set,
+    // then IndexChange (which sends the channels it marks). Refused (false)
+    // while a playback runs and for a frame that does not exist.
+    bool showFrame(int frame);
+
+    // Called after every operation that changed the sequence, the current
+    // frame or a jump: an edit in a strip, Write, Insert, Delete, Reset, the
+    // jump editor, navigation, Open and the frames a playback shows. A
+    // listener only notes the change (it may be told many times by one
+    // handler) and returns at once; it stays for the core's whole life.
+    void addChangeListener(std::function<void()> listener);
 
     // --- player ---
     void RunClick();
@@ -162,6 +173,7 @@ private:
     void stopPlayback();
     void releaseSimulator();
     template <typename Call> void tellObservers(Call call);
+    void changed();  // tells the change listeners
 
     MainWindowView& view_;
     TickSource& ticks_;
@@ -174,4 +186,5 @@ private:
     int typingChannel_ = 0;    // the box whose key set typingPosition
     std::shared_ptr<sim::ControllerSimulator> simulator_;
     std::vector<PlaybackObserver*> observers_;
+    std::vector<std::function<void()>> changeListeners_;
 };

@@ -73,6 +73,7 @@ void EditorCore::IndexChange() {
     }
     if (Sequence::validFrame(state.currentFrame))
         view_.setFrameLabel(std::to_string(state.currentFrame));
+    changed();
 }
 
 void EditorCore::WriteFrameClick() {
@@ -84,6 +85,7 @@ void EditorCore::WriteFrameClick() {
         state.lastFrame = state.currentFrame;
         view_.setFrameLabel(std::to_string(state.currentFrame));
     }
+    changed();
 }
 
 void EditorCore::FrameResetClick() {
@@ -99,12 +101,14 @@ void EditorCore::FrameResetClick() {
     LoadFrame();
     if (Sequence::validFrame(state.currentFrame))
         sequence.frame(state.currentFrame).frameUsed = 0;
+    changed();
 }
 
 void EditorCore::InsFrameClick() {
     if (!Sequence::validFrame(state.currentFrame)) return;
     for (int k = kFrameCount - 2; k >= state.currentFrame; --k) sequence.copyFrame(k, k + 1);
     LoadFrame();
+    changed();
 }
 
 void EditorCore::DelFrameClick() {
@@ -112,6 +116,7 @@ void EditorCore::DelFrameClick() {
     for (int k = state.currentFrame; k <= kFrameCount - 2; ++k) sequence.copyFrame(k + 1, k);
     sequence.resetChannels(kFrameCount - 1);
     if (state.lastFrame > 0) --state.lastFrame;
+    changed();
 }
 
 void EditorCore::StartFrameClick() {
@@ -143,6 +148,7 @@ void EditorCore::IncButtonClick() {
     if (j < -1) j = -1;  // a value below -1 can only come from a file
     if (j < kFrameCount - 1) ++j;
     view_.setJumpLabel(std::to_string(j));
+    changed();
 }
 
 void EditorCore::DecButtonClick() {
@@ -150,10 +156,27 @@ void EditorCore::DecButtonClick() {
     int32_t& j = sequence.frame(state.currentFrame).jumpTo;
     if (j > 0) --j;
     view_.setJumpLabel(std::to_string(j));
+    changed();
 }
 
 void EditorCore::Label2DblClick() {
     if (!Sequence::validFrame(state.currentFrame)) return;
     sequence.frame(state.currentFrame).jumpTo = -1;
     view_.setJumpLabel("-1");
+    changed();
+}
+
+bool EditorCore::showFrame(int frame) {
+    if (state.playing || !Sequence::validFrame(frame)) return false;
+    state.currentFrame = frame;
+    IndexChange();
+    return true;
+}
+
+void EditorCore::addChangeListener(std::function<void()> listener) {
+    changeListeners_.push_back(std::move(listener));
+}
+
+void EditorCore::changed() {
+    for (const auto& listener : changeListeners_) listener();
 }

@@ -22,6 +22,7 @@ void EditorCore::attachHandlers(TChannel& s) {
 void EditorCore::markFrameUsed() {
     if (Sequence::validFrame(state.currentFrame))
         sequence.frame(state.currentFrame).frameUsed = 1;
+    changed();
 }
 
 void EditorCore::mark(int channel) {

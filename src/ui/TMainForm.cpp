@@ -25,6 +25,8 @@
 #include "ui/ServoView.h"
 #include "ui/StripControls.h"
 #include "ui/TAboutForm.h"
+#include "ui/TimelineWindow.h"
+#include "ui/WindowPlacement.h"
 
 namespace {
 
@@ -87,7 +89,8 @@ QString statusText(const std::string& text) {
 TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                              Qt::WindowCloseButtonHint) {
+                              Qt::WindowCloseButtonHint),
+      ticks_(ticks) {
     initKdxResources();
     core_ = std::make_unique<EditorCore>(*this, *this, ticks, std::move(ports));
 
@@ -138,6 +141,7 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
 TMainForm::~TMainForm() {
     // The widgets go before the core; they must not call into it meanwhile.
     if (servoView_) servoView_->setSimulator(nullptr);
+    if (timelineWindow_) timelineWindow_->detach();
     closed_ = true;
     detachStrips();
 }
@@ -169,6 +173,10 @@ void TMainForm::buildMenus() {
     Open1 = item(sequence, "Open", "Open1", &EditorCore::Open1Click);
     Save1 = item(sequence, "Save", "Save1", &EditorCore::Save1Click);
     Download = item(sequence, "Download", "Download", &EditorCore::DownloadClick);
+    sequence->addSeparator();
+    Timeline = sequence->addAction(QStringLiteral("Timeline"));
+    Timeline->setObjectName(QStringLiteral("Timeline"));
+    connect(Timeline, &QAction::triggered, this, &TMainForm::TimelineClick);
 
     QMenu* help = menu("Help", "Help1");
     Readme1 = help->addAction(QStringLiteral("Readme"));
@@ -429,10 +437,24 @@ void TMainForm::SimulatedControllerClick() {
     if (!servoView_) {
         servoView_ = new ServoView(this);
         servoView_->setAttribute(Qt::WA_QuitOnClose, false);
+        placeBeside(*servoView_, *this, {timelineWindow_});
     }
     portSelected();
     servoView_->show();
     servoView_->raise();
+}
+
+void TMainForm::TimelineClick() {
+    if (closed_) return;
+    core_->endTypingMode();
+    if (!timelineWindow_) {
+        timelineWindow_ = new TimelineWindow(*core_, ticks_, this);
+        timelineWindow_->setAttribute(Qt::WA_QuitOnClose, false);
+        timelineWindow_->resize(timelineWindow_->width(), height());  // level with the main window
+        placeBeside(*timelineWindow_, *this, {servoView_});
+    }
+    timelineWindow_->show();
+    timelineWindow_->raise();
 }
 
 void TMainForm::portSelected() {
@@ -444,7 +466,14 @@ void TMainForm::processPendingEvents() { QCoreApplication::processEvents(); }
 
 void TMainForm::repaintNow() { repaint(); }
 
-uint32_t TMainForm::redrawWhileWaiting() { return servoView_ ? servoView_->redrawWhileWaiting() : 0; }
+uint32_t TMainForm::redrawWhileWaiting() {
+    // Each window draws when its own frame is due; the wait comes back for
+    // the sooner of the two.
+    const uint32_t servos = servoView_ ? servoView_->redrawWhileWaiting() : 0;
+    const uint32_t timeline = timelineWindow_ ? timelineWindow_->redrawWhileWaiting() : 0;
+    if (servos == 0 || timeline == 0) return std::max(servos, timeline);
+    return std::min(servos, timeline);
+}
 
 void TMainForm::quitApplication() {
     quitRequested_ = true;
@@ -503,6 +532,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         detachStrips();
         if (aboutForm_) aboutForm_->hide();
         if (servoView_) servoView_->close();
+        if (timelineWindow_) {
+            timelineWindow_->detach();
+            timelineWindow_->close();
+        }
     }
     event->accept();
 }

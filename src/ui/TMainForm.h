@@ -29,6 +29,7 @@ class ChannelStripWidget;
 class DoubleClickLabel;
 class TAboutForm;
 class ServoView;
+class TimelineWindow;
 
 class TMainForm : public QMainWindow, public MainWindowView, public Notifier {
     Q_OBJECT
@@ -70,6 +71,11 @@ public:
     void SimulatedControllerClick();
     // The servo view; null until the simulated controller was first chosen.
     ServoView* servoView() const { return servoView_; }
+    // Sequence > Timeline: shows the timeline window (made at the first
+    // call, brought back if closed), beside the main window.
+    void TimelineClick();
+    // The timeline window; null until first opened.
+    TimelineWindow* timelineWindow() const { return timelineWindow_; }
 
     // Replaces the end of the event loop (tests, which run no loop).
     std::function<void()> onQuit;
@@ -97,7 +103,7 @@ public:
     QPushButton* CloseButton;
     QMenu* SelCommPort;
     QAction* SimulatedController = nullptr;  // null where there is none
-    QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Readme1, *About1;
+    QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Timeline, *Readme1, *About1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,6 +128,8 @@ private:
 
     TAboutForm* aboutForm_ = nullptr;
     ServoView* servoView_ = nullptr;
+    TimelineWindow* timelineWindow_ = nullptr;
+    TickSource& ticks_;  // the player's clock, which the timeline's play head follows
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     int beeps_ = 0;

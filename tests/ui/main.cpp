@@ -10,6 +10,7 @@
 #include "servo_view_test.h"
 #include "motion_plot_test.h"
 #include "strip_widget_test.h"
+#include "timeline_window_test.h"
 
 namespace {
 
@@ -52,6 +53,10 @@ int main(int argc, char* argv[]) {
     }
     {
         MotionPlotTest t;
+        failures += run(t, argc, argv);
+    }
+    {
+        TimelineWindowTest t;
         failures += run(t, argc, argv);
     }
     return failures == 0 ? 0 : 1;

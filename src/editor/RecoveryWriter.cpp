@@ -16,20 +16,33 @@ RecoveryWriter::~RecoveryWriter() {
     thread_.join();
 }
 
-void RecoveryWriter::submit(std::unique_ptr<RecoveryCopy> copy) {
-    std::unique_ptr<RecoveryCopy> dropped;  // freed outside the lock
+std::unique_ptr<RecoveryCopy> RecoveryWriter::spare() {
     {
         std::lock_guard lock(mutex_);
-        dropped = std::exchange(waiting_, std::move(copy));
+        if (spare_) return std::move(spare_);
+    }
+    return std::make_unique<RecoveryCopy>();
+}
+
+void RecoveryWriter::submit(std::unique_ptr<RecoveryCopy> copy) {
+    {
+        std::lock_guard lock(mutex_);
+        std::unique_ptr<RecoveryCopy> dropped = std::exchange(waiting_, std::move(copy));
+        if (dropped) spare_ = std::move(dropped);
     }
     wake_.notify_one();
 }
 
+void RecoveryWriter::submit(const RecoveryCopy& copy) {
+    std::unique_ptr<RecoveryCopy> filled = spare();
+    *filled = copy;
+    submit(std::move(filled));
+}
+
 void RecoveryWriter::remove() {
-    std::unique_ptr<RecoveryCopy> dropped;
     {
         std::lock_guard lock(mutex_);
-        dropped = std::move(waiting_);
+        if (waiting_) spare_ = std::move(waiting_);
         removeWanted_ = true;
     }
     wake_.notify_one();
@@ -60,8 +73,8 @@ void RecoveryWriter::run() {
         FileResult result;
         if (copy) result = store_.write(*copy);
         const bool wrote = copy != nullptr;
-        copy.reset();
         lock.lock();
+        if (copy) spare_ = std::move(copy);
         busy_ = false;
         if (wrote && !result.ok()) {
             if (!failing_) failure_ = "Recovery copy not written: " + result.error;

@@ -30,9 +30,15 @@ public:
     RecoveryWriter(const RecoveryWriter&) = delete;
     RecoveryWriter& operator=(const RecoveryWriter&) = delete;
 
+    // A copy to fill for submit(): one already written or dropped when there
+    // is one (its old contents still in it), else a new one. Filling one used
+    // before allocates nothing, so a snapshot costs the editing thread little
+    // more than copying the sequence.
+    std::unique_ptr<RecoveryCopy> spare();
+
     // Hands a snapshot over to be written; a snapshot still waiting is dropped.
     void submit(std::unique_ptr<RecoveryCopy> copy);
-    void submit(const RecoveryCopy& copy) { submit(std::make_unique<RecoveryCopy>(copy)); }
+    void submit(const RecoveryCopy& copy);
 
     // Drops a waiting snapshot and has the copy removed (on Save, on Discard,
     // on a clean Exit).
@@ -54,6 +60,7 @@ private:
     std::condition_variable wake_;  // work arrived, or stop
     std::condition_variable idle_;  // the work handed over is done
     std::unique_ptr<RecoveryCopy> waiting_;
+    std::unique_ptr<RecoveryCopy> spare_;  // written or dropped, for the next snapshot
     bool removeWanted_ = false;
     bool busy_ = false;
     bool stopping_ = false;

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr char kMarker[8] = {'K', 'D', 'X', 'R', 'E', 'C', 'O', 'V'};
-constexpr std::size_t kHeaderSize = sizeof kMarker + 3 * 4;  // marker, version, length, checksum
 // A copy longer than this is no copy: a file name of a few kilobytes at most
 // beside the fixed parts.
 constexpr std::size_t kLongestBody = 1 << 20;
@@ -98,7 +97,6 @@ std::vector<uint8_t> encodeRecoveryCopy(const RecoveryCopy& copy) {
     w.bytes(copy.sequence.image());
 
     std::vector<uint8_t> out;
-    out.reserve(kHeaderSize + body.size());
     Writer h(out);
     h.bytes({reinterpret_cast<const uint8_t*>(kMarker), sizeof kMarker});
     h.u32(kRecoveryFormatVersion);

@@ -43,7 +43,7 @@ RecoveryCopy sampleCopy(unsigned seed, const std::string& name) {
     c.currentFrame = static_cast<int32_t>(seed % 128);
     c.lastFrame = 127;
     c.fileName = name;
-    c.savedAt = 1700000000 + seed;
+    c.savedAt = (int64_t{1} << 40) + seed;  // beyond 32 bits
     return c;
 }
 
@@ -70,10 +70,11 @@ std::set<std::string> withExtension(const fs::path& folder, const std::string& e
 }
 
 // Another running program with a copy of its own: a child process that
-// writes copy into folder and then waits, until it is killed.
+// writes copy into folder (and removes it again, as a Save does, when
+// saved) and then waits, until it is killed.
 class CopyOwner {
 public:
-    CopyOwner(const fs::path& folder, const RecoveryCopy& copy) {
+    CopyOwner(const fs::path& folder, const RecoveryCopy& copy, bool saved = false) {
         int up[2];
         if (pipe(up) != 0) return;
         pid_ = fork();
@@ -81,6 +82,7 @@ public:
             close(up[0]);
             RecoveryStore store(folder);
             const char answer = store.write(copy).ok() ? 'y' : 'n';
+            if (saved) store.remove();
             if (write(up[1], &answer, 1) != 1) _exit(1);
             for (;;) pause();
         }
@@ -211,6 +213,44 @@ TEST(RecoveryStore, RecoverMakesTheCopyThisProgramsAndDiscardRemovesIt) {
     EXPECT_TRUE(namesIn(dir.path()).empty()) << "a clean end leaves no file behind";
 }
 
+TEST(RecoveryStore, TheLockOfAProgramKilledAfterASaveIsClearedAway) {
+    TempFolder dir;
+    CopyOwner(dir.path(), sampleCopy(1, ""), true).kill();
+    ASSERT_EQ(withExtension(dir.path(), ".lock").size(), 1u);
+    RecoveryStore store(dir.path());
+    EXPECT_TRUE(store.findLeftCopies().copies.empty());
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
+// The format is fixed: a copy written by one build is read by the next. The
+// header of a fresh sequence's copy, worked out apart from this code (its
+// CRC-32 by zlib).
+TEST(RecoveryCopyFormat, AFreshSequencesCopyStartsWithTheKnownHeader) {
+    const std::vector<uint8_t> bytes = encodeRecoveryCopy(RecoveryCopy{});
+    const std::vector<uint8_t> header{'K', 'D', 'X', 'R', 'E', 'C', 'O', 'V', 1, 0, 0, 0,
+                                      0x94, 0x86, 0x01, 0x00,   // 99988 bytes follow
+                                      0x4a, 0xac, 0x62, 0x58};  // their CRC-32
+    ASSERT_EQ(bytes.size(), header.size() + 99988);
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), bytes.begin()));
+}
+
+TEST(RecoveryStore, TheFolderIsXdgStateHomeOrElseTheOneInHome) {
+    const std::string result = inChild([] {
+        std::string out;
+        setenv("HOME", "/home/someone", 1);
+        setenv("XDG_STATE_HOME", "/var/state", 1);
+        out += RecoveryStore::defaultFolder().string() + "|";
+        setenv("XDG_STATE_HOME", "relative/state", 1);  // not absolute: as if unset
+        out += RecoveryStore::defaultFolder().string() + "|";
+        unsetenv("XDG_STATE_HOME");
+        out += RecoveryStore::defaultFolder().string();
+        return out;
+    });
+    EXPECT_EQ(result,
+              "/var/state/kdx-interface|/home/someone/.local/state/kdx-interface|"
+              "/home/someone/.local/state/kdx-interface");
+}
+
 TEST(RecoveryStore, AShorterCopyOverALongerOneReadsBack) {
     TempFolder dir;
     RecoveryStore store(dir.path() / "state" / "kdx-interface");  // folders made when needed
@@ -233,9 +273,20 @@ TEST(RecoveryWriter, ARemovalAfterASubmitIsNotUndoneByItsWrite) {
         writer.flush();
         ASSERT_FALSE(fs::exists(store.copyPath())) << "round " << round;
     }
-    writer.submit(sampleCopy(1, "last.KDX"));
-    writer.flush();
-    EXPECT_TRUE(fs::exists(store.copyPath()));
+}
+
+TEST(RecoveryWriter, FlushReturnsOnceTheLastCopyHandedOverIsOnDisk) {
+    TempFolder dir;
+    RecoveryStore store(dir.path());
+    RecoveryWriter writer(store);
+    for (unsigned round = 0; round < 50; ++round) {
+        writer.submit(sampleCopy(round, "a.KDX"));
+        writer.submit(sampleCopy(round + 1000, "b.KDX"));
+        writer.flush();
+        std::optional<RecoveryCopy> onDisk = decodeRecoveryCopy(readWholeFile(store.copyPath().string()));
+        ASSERT_TRUE(onDisk) << "round " << round;
+        ASSERT_EQ(onDisk->savedAt, sampleCopy(round + 1000, "").savedAt) << "round " << round;
+    }
 }
 
 // A disk that is full: the process may write no file larger than 50,000

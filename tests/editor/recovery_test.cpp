@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -243,12 +244,19 @@ TEST(RecoveryStore, TheFolderIsXdgStateHomeOrElseTheOneInHome) {
         setenv("XDG_STATE_HOME", "relative/state", 1);  // not absolute: as if unset
         out += RecoveryStore::defaultFolder().string() + "|";
         unsetenv("XDG_STATE_HOME");
-        out += RecoveryStore::defaultFolder().string();
+        out += RecoveryStore::defaultFolder().string() + "|";
+        // No usable HOME: the user's home from the password database.
+        const passwd* user = getpwuid(getuid());
+        const fs::path fromDatabase = fs::path(user ? user->pw_dir : "?") / ".local/state/kdx-interface";
+        setenv("HOME", "relative", 1);
+        out += RecoveryStore::defaultFolder() == fromDatabase ? "database|" : "wrong|";
+        unsetenv("HOME");
+        out += RecoveryStore::defaultFolder() == fromDatabase ? "database" : "wrong";
         return out;
     });
     EXPECT_EQ(result,
               "/var/state/kdx-interface|/home/someone/.local/state/kdx-interface|"
-              "/home/someone/.local/state/kdx-interface");
+              "/home/someone/.local/state/kdx-interface|database|database");
 }
 
 TEST(RecoveryStore, AShorterCopyOverALongerOneReadsBack) {

@@ -12,8 +12,11 @@
 // longer running: the store that finds it holds its lock, so that no other
 // program offers it too, until it is adopted, discarded or the store ends.
 //
-// A copy is written as Save writes files: a new file beside the old, synced,
-// then renamed over it; nothing here ever waits for another program. Every
+// A copy is written as Save writes files (the same code): a new file beside
+// the old, synced, then renamed over it, so a crash while writing leaves the
+// previous copy; only where the folder takes no new file is the old copy
+// rewritten in place, and one cut short there is moved aside as unreadable
+// at the next start. Nothing here ever waits for another program. Every
 // operation may be called from any thread (one at a time is made sure of
 // inside); the window calls the finding and answering ones at start, the
 // writer thread the writing and removing.

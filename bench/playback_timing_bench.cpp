@@ -40,6 +40,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -135,27 +136,27 @@ struct Rig {
             std::fprintf(stderr, "no pseudo-terminal: %s\n", sim.error().c_str());
             return false;
         }
-        if (!core.serialPort.Open(sim.portName(), "2400", "None", "8", true)) return false;
-        core.state.portStatus = 0;
+        if (!core.openPort(sim.portName())) return false;
+        auto show = std::make_unique<Sequence>();
         for (int f = 0; f < kFrames; ++f) {
             for (int c = 0; c < kChannels; ++c) {
-                ChannelSetting& s = core.sequence.channel(f, c);
+                ChannelSetting& s = show->channel(f, c);
                 s.position = 1000 + 30 * c;
                 s.rate = 1 + f % 8;
                 s.offset = 0;
                 s.pause = pause;
                 s.changed = 1;
             }
-            core.sequence.frame(f).frameUsed = 1;
-            core.sequence.frame(f).jumpTo = loop && f == kFrames - 1 ? 0 : -1;
+            show->frame(f).frameUsed = 1;
+            show->frame(f).jumpTo = loop && f == kFrames - 1 ? 0 : -1;
         }
-        core.StartFrameClick();
+        core.openSequence(*show);
         const bool shown = sim.waitFor([](const std::vector<sim::Event>& ev) { return ev.size() >= kChannels; },
                                        std::chrono::seconds(10));
         sim.clear();
         return shown;
     }
-    ~Rig() { core.serialPort.Close(); }
+    ~Rig() { core.FormClose(); }
 };
 
 // Part 1: one pass of the show; the ratio of its time to the sum of its pauses.
@@ -195,9 +196,9 @@ bool bareSends(int32_t pause, double& meanSendUs) {
     double sendingMs = 0;
     for (int f = 0; f < kFrames; ++f)
         for (int c = 0; c < kChannels; ++c) {
-            const ChannelSetting& s = rig.core.sequence.channel(f, c);
+            const ChannelSetting& s = rig.core.sequence().channel(f, c);
             const Clock::time_point t0 = Clock::now();
-            sendPositionCommand(rig.core.serialPort, c, s.rate, s.position, s.offset);
+            rig.core.sendPosition(c, s.rate, s.position, s.offset);
             sendingMs += msBetween(t0, Clock::now());
             const timespec ts{0, long(pause) * 1000000L};
             nanosleep(&ts, nullptr);
@@ -224,7 +225,7 @@ bool looping(int32_t pause, const std::vector<double>& seconds, std::vector<Late
     const Clock::time_point t0 = Clock::now();
     const double slept0 = rig.ticks.waitedMs();
     rig.view.onEvents = [&](int) {
-        if (next >= seconds.size() || !rig.core.state.playing || rig.core.state.paused) return;
+        if (next >= seconds.size() || !rig.core.state().playing || rig.core.state().paused) return;
         const double at = msBetween(t0, Clock::now());
         if (at < seconds[next] * 1000) return;
         const long commands = passes * kChannels;

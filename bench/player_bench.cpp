@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,22 +56,23 @@ bool playOnce(Run& out) {
     }
     EditorCore core(view, notifier, systemTickSource(), [] { return std::vector<std::string>{}; });
     core.FormCreate();
-    if (!core.serialPort.Open(sim.portName(), "2400", "None", "8", true)) return false;
-    core.state.portStatus = 0;
+    if (!core.openPort(sim.portName())) return false;
 
     // Every frame moves all eight servos, so showing it also sends eight
     // live commands before its pass.
+    auto show = std::make_unique<Sequence>(core.sequence());
     for (int f = 0; f < kFrames; ++f) {
         for (int c = 0; c < kChannelsPerFrame; ++c) {
-            ChannelSetting& s = core.sequence.channel(f, c);
+            ChannelSetting& s = show->channel(f, c);
             s.position = 1000 + 100 * ((f + c) % 10);
             s.rate = 0;
             s.offset = 0;
             s.pause = kPauseMs;
             s.changed = 1;
         }
-        core.sequence.frame(f).frameUsed = 1;
+        show->frame(f).frameUsed = 1;
     }
+    core.replaceSequence(*show);
 
     const double cpu0 = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
     const double thread0 = cpuMs(CLOCK_THREAD_CPUTIME_ID);
@@ -85,7 +87,7 @@ bool playOnce(Run& out) {
     sim.waitFor([&](const std::vector<sim::Event>& ev) { return positionCount(ev) >= 2 * stored; },
                 std::chrono::seconds(10));
     out.commands = positionCount(sim.events());
-    core.serialPort.Close();
+    core.FormClose();
     if (view.statusText != " Sequence Complete ") {
         std::fprintf(stderr, "playback did not complete: \"%s\"\n", view.statusText.c_str());
         return false;

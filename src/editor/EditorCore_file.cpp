@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Sequence menu's Save and Open.
 
+#include <memory>
 #include <string>
 
 #include "editor/EditorCore.h"
@@ -10,7 +11,7 @@ void EditorCore::Save1Click() {
     std::optional<std::string> name = view().askSaveFileName();
     if (!name) return;
 
-    FileResult result = saveSequenceFile(*name, sequence, state.versionStamp);
+    FileResult result = saveSequenceFile(*name, sequence_, state_.versionStamp);
     if (!result) {
         view().showErrorBox(result.error);
         return;
@@ -18,7 +19,7 @@ void EditorCore::Save1Click() {
 
     // The file holds frames 0..20 only; a longer recording would otherwise
     // lose its end without a word.
-    int highest = highestUsedFrameNotInFile(sequence);
+    int highest = highestUsedFrameNotInFile(sequence_);
     if (highest >= 0) {
         view().showWarningBox("Frames " + std::to_string(kFirstFrameNotInFile) + " to " +
                               std::to_string(highest) +
@@ -32,13 +33,27 @@ void EditorCore::Open1Click() {
 
     // A name that does not exist loads nothing, but the editor still goes
     // to frame 0.
-    if (sequenceFileExists(*name)) {
-        FileResult result = loadSequenceFile(*name, sequence);
-        if (!result) {
-            // The sequence is as it was; so stay on the frame that is shown.
-            view().showErrorBox(result.error);
-            return;
-        }
+    if (!sequenceFileExists(*name)) {
+        StartFrameClick();
+        return;
     }
+    // The file fills the image's start; the rest of the sequence stays.
+    auto read = std::make_unique<Sequence>(sequence_);
+    FileResult result = loadSequenceFile(*name, *read);
+    if (!result) {
+        // The sequence is as it was; so stay on the frame that is shown.
+        view().showErrorBox(result.error);
+        return;
+    }
+    openSequence(*read);
+}
+
+void EditorCore::openSequence(const Sequence& read) {
+    replaceSequence(read);
     StartFrameClick();
+}
+
+void EditorCore::replaceSequence(const Sequence& replacement) {
+    sequence_ = replacement;
+    changed();
 }

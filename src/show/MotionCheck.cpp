@@ -131,33 +131,32 @@ MotionRecord recordPass(const Sequence& loaded) {
     auto line = std::make_unique<ModelLine>(clock, [&](const sim::Event& e) {
         if (e.kind != sim::Event::Kind::Position || !corePtr) return;
         record.commands.push_back(
-            {e.timeMs, corePtr->state.currentFrame, e.position.channel, e.position.rate, e.position.pulse});
+            {e.timeMs, corePtr->state().currentFrame, e.position.channel, e.position.rate, e.position.pulse});
     });
     EditorCore core(view, notifier, clock, [] { return std::vector<std::string>{}; }, std::move(line));
     corePtr = &core;
     core.FormCreate();
-    core.serialPort.Open("KDX", "2400", "None", "8", false);
+    core.openPort("KDX", false);
 
     std::set<int> begun;
     view.onFrameStart = [&] {
-        if (!core.state.playing) return;  // Play has ended; nothing starts
-        const int frame = core.state.currentFrame;
+        if (!core.state().playing) return;  // Play has ended; nothing starts
+        const int frame = core.state().currentFrame;
         if (!begun.insert(frame).second) {
-            core.state.currentFrame = kFrameCount;
+            core.abandonPlayback();
             return;
         }
         record.frames.push_back({clock.ms(), frame});
     };
 
     // As after loading the file: frame 0 is shown, which marks and sends.
-    core.sequence = loaded;
-    core.StartFrameClick();
+    core.openSequence(loaded);
     const double originMs = clock.ms();
     core.RunClick();
     record.endMs = clock.ms() - originMs;
     for (SentCommand& c : record.commands) c.atMs -= originMs;
     for (FrameStart& f : record.frames) f.atMs -= originMs;
-    core.serialPort.Close();
+    core.FormClose();
     return record;
 }
 

@@ -20,6 +20,7 @@
 
 #include "editor/SimulatedController.h"
 #include "link/TickSource.h"
+#include "sequence/SequenceFile.h"
 #include "ui/ChannelStripWidget.h"
 #include "ui/Pictures.h"
 #include "ui/ServoView.h"
@@ -116,15 +117,15 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::AnyFile);  // the file need not exist
-    OpenDialog1->setDefaultSuffix(QStringLiteral("KDX"));
-    OpenDialog1->selectFile(QStringLiteral("*.KDX"));
+    OpenDialog1->setDefaultSuffix(QString::fromLatin1(kSequenceFileExtension));
+    OpenDialog1->selectFile(QString::fromLatin1(kOpenDialogInitialName));
     SaveDialog1 = new QFileDialog(this, QStringLiteral("Save As"), QString(), filter);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    SaveDialog1->setDefaultSuffix(QStringLiteral("KDX"));
-    SaveDialog1->selectFile(QStringLiteral("Untitled.KDX"));
+    SaveDialog1->setDefaultSuffix(QString::fromLatin1(kSequenceFileExtension));
+    SaveDialog1->selectFile(QString::fromLatin1(kSaveDialogInitialName));
 
     // The first tab and its page.
     TabBar->setCurrentIndex(0);

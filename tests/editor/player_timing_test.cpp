@@ -33,8 +33,7 @@ protected:
                                             [] { return std::vector<std::string>{}; },
                                             std::move(owned));
         core->FormCreate();
-        ASSERT_TRUE(core->serialPort.Open("COM3", "2400", "None", "8", true));
-        core->state.portStatus = 0;
+        ASSERT_TRUE(core->openPort("COM3"));
         device->onWrite = [this](uint8_t b) {
             if (bytes.size() % 8 == 0) pendingAt = ticks.GetTickCount();
             bytes.push_back(b);
@@ -43,23 +42,25 @@ protected:
             ticks.advance(byteMs);  // the byte's time on the line
         };
     }
-    void TearDown() override { core->serialPort.Close(); }
+    void TearDown() override { core->FormClose(); }
 
     // Frames 0..count-1, channels 0..channels-1 marked at position 1500 and
     // rate f + 1 (showing a frame then sends nothing live), pause each.
     void frames(int count, int channels, int32_t pause, int32_t lastJumpsTo = -1) {
+        auto seq = std::make_unique<Sequence>(core->sequence());
         for (int f = 0; f < count; ++f) {
             for (int c = 0; c < channels; ++c) {
-                ChannelSetting& s = core->sequence.channel(f, c);
+                ChannelSetting& s = seq->channel(f, c);
                 s.position = 1500;
                 s.rate = f + 1;
                 s.offset = 0;
                 s.pause = pause;
                 s.changed = 1;
             }
-            core->sequence.frame(f).frameUsed = 1;
-            core->sequence.frame(f).jumpTo = f == count - 1 ? lastJumpsTo : -1;
+            seq->frame(f).frameUsed = 1;
+            seq->frame(f).jumpTo = f == count - 1 ? lastJumpsTo : -1;
         }
+        core->replaceSequence(*seq);
     }
 
     std::vector<uint32_t> gapsFrom(size_t first, size_t count) const {

@@ -106,7 +106,7 @@ public:
         honourInterrupt();
         // Stop has just run: the frame whose number was shown is not the one
         // that gets played, and playback ends at the next loop test.
-        if (label && frames_ && core_ && core_->state.playing) {
+        if (label && frames_ && core_ && core_->state().playing) {
             *frames_ << "frame " << *label << '\n' << std::flush;
             // Nobody can follow the playback any more: stop it as Ctrl-C does.
             if (!*frames_) stop();
@@ -379,14 +379,14 @@ bool openPort(Session& s, const std::string& name, std::ostream& err) {
     } else {
         s.core.ComPortComboClick(name);
     }
-    if (!s.core.serialPort.isOpen()) {
+    if (!s.core.serialPort().isOpen()) {
         if (s.notifier.messages.empty()) {
             // A name the port object refuses outright gets no message box.
             err << "Could not open port: " << name << ".\n";
         } else {
             // The reason on one line; advice on how to get access on its own.
             std::string message = s.notifier.messages.front();
-            const std::string& hint = s.core.serialPort.openHint();
+            const std::string& hint = s.core.serialPort().openHint();
             if (!hint.empty() && message.size() > hint.size() &&
                 message.compare(message.size() - hint.size(), hint.size(), hint) == 0) {
                 message.resize(message.size() - hint.size() - 1);
@@ -515,7 +515,7 @@ int cmdDump(const Invocation& inv, std::ostream& out, std::ostream& err) {
 int cmdStream(const Invocation& inv, std::ostream& out, std::ostream& err) {
     Session s(false);
     if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
-    printHex(buildDownloadStream(s.core.sequence, s.core.state.versionStamp), out);
+    printHex(buildDownloadStream(s.core.sequence(), s.core.state().versionStamp), out);
     return kKdxOk;
 }
 
@@ -558,8 +558,7 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     if (portLost(s, err)) return kKdxPortLost;
     if (from) {
         // As after a pause at frame N: Play resumes there.
-        s.core.state.paused = true;
-        s.core.state.currentFrame = *from;
+        s.core.pauseAt(*from);
     }
     s.view.reportFramesTo(out);
     s.core.RunClick();

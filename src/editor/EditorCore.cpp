@@ -36,6 +36,9 @@ void EditorCore::FormCreate() {
     state_.currentFrame = 0;
     state_.playing = false;
     state_.paused = false;
+    // The fresh sequence is what counts as unchanged.
+    history_.clear();
+    saved_ = snapshotNow();
 }
 
 void EditorCore::Delay(uint32_t ms) { ::Delay(ticks_, ms); }

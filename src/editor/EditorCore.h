@@ -11,17 +11,27 @@
 // handed in, a pause set, a port opened by name), and the strips' controls,
 // which the window's widgets feed with the user's actions.
 //
+// Every change a user makes is one step of the undo history, kept here:
+// an edit in a strip (a drag until its release, typing until it ends, an
+// arrow click or wheel step, with repeated ones on the same control less than
+// a second apart joined), Write Frame, Insert, Delete, Reset, a jump edit and
+// Open. Navigation, the player, the port and the core's own sets of the
+// strips (showing a frame, Reset's sets, an undo's restore) make no step.
+//
 // Handlers run nested: the player handles pending window events between
 // frames, so any handler may run inside RunClick, and RunClick goes on with
 // the state it left.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "editor/EditHistory.h"
 #include "editor/MainWindowView.h"
 #include "editor/PlaybackObserver.h"
 #include "editor/PlaybackSchedule.h"
@@ -103,10 +113,42 @@ public:
 
     // Called after every operation that changed the sequence, the current
     // frame or a jump: an edit in a strip, Write, Insert, Delete, Reset, the
-    // jump editor, navigation, Open and the frames a playback shows. A
-    // listener only notes the change (it may be told many times by one
-    // handler) and returns at once; it stays for the core's whole life.
+    // jump editor, navigation, Open and the frames a playback shows; and
+    // after every step, Undo, Redo, Save and recovery (so the undo history
+    // and unsavedChanges may have changed). A listener only notes the change
+    // (it may be told many times by one handler) and returns at once; it
+    // stays for the core's whole life.
     void addChangeListener(std::function<void()> listener);
+
+    // --- undo history (the Edit menu) ---
+    // Undo takes the newest step done back: the sequence, the strips (values
+    // and marks) and the current and last frame become what they were before
+    // it, and each channel whose position or offset that changes is sent
+    // (UpdateChannel, one command each), so the servos follow. A position
+    // box in typing mode ends it first, which is a step of its own. Redo does
+    // the step undone last again the same way; a new step drops the steps
+    // that could have been redone. Both are refused (false) while a playback
+    // runs (playing set) and when there is no step to take.
+    bool canUndo() const;
+    bool canRedo() const;
+    bool undo();
+    bool redo();
+    // The step Undo or Redo would take ("Delete Frame", "Position Change"),
+    // also while a playback runs; empty when there is none.
+    std::string undoName() const;
+    std::string redoName() const;
+    static constexpr std::size_t kStepsKept = EditHistory::kStepsKept;
+
+    // --- the sequence's file ---
+    // Whether the sequence (all 128 frames, jumps and marks; the version
+    // stamp aside, which every save writes anew) differs from what the last
+    // Open or Save held, after Open's display of frame 0, or from the fresh
+    // sequence at start. A recovered sequence counts as changed until saved.
+    bool unsavedChanges() const;
+    // The file the sequence was last opened from or saved to; empty when none.
+    const std::string& fileName() const { return fileName_; }
+    // Its name without the folder, or "Untitled": what a question names.
+    std::string documentName() const;
 
     // --- player ---
     void RunClick();           // the green "Play Sequence" button, clicked
@@ -128,26 +170,31 @@ public:
 
     // --- sequence file ---
     void Open1Click();  // Sequence > Open: the file read, then openSequence
-    void Save1Click();  // Sequence > Save
-    // A sequence read from a file becomes the editor's: it replaces the
-    // sequence, then frame 0 is shown as First Frame shows it (which marks
-    // and sends what differs from the strips).
-    void openSequence(const Sequence& read);
+    // Sequence > Save. True when the file was written (the sequence then
+    // counts as saved, under that name); false when the dialog was cancelled
+    // or the save failed, and nothing changed.
+    bool Save1Click();
+    // A sequence read from the file `name` becomes the editor's: it replaces
+    // the sequence, then frame 0 is shown as First Frame shows it (which
+    // marks and sends what differs from the strips). One step, "Open"; the
+    // sequence then counts as saved, under that name.
+    void openSequence(const Sequence& read, const std::string& name = {});
     // The sequence becomes `replacement`, as a file read leaves it before
     // anything is shown: the strips, the indices and the port are untouched
-    // and nothing is sent.
+    // and nothing is sent. No step, and not what a file holds.
     void replaceSequence(const Sequence& replacement);
 
     // --- recovery ---
     // The editor's state into `copy`: the whole sequence, the strips, the
-    // current and last frame. A copy used before is filled without
-    // allocating.
+    // current and last frame and the file's name, taken now. A copy used
+    // before is filled without allocating (beyond a longer file name).
     void copyForRecovery(RecoveryCopy& copy) const;
-    // The editor takes the state of `copy`: its sequence, strips, current
-    // and last frame. The channels whose position or offset changes are sent,
-    // one command each, so the servos follow; the labels show the frame and
-    // its jump. Refused (false) while a playback runs and for a copy whose
-    // frame indices lie outside 0..127.
+    // The editor takes the state of `copy` as an unsaved sequence: its
+    // sequence, strips, current and last frame and file name. The channels
+    // whose position or offset changes are sent, one command each, so the
+    // servos follow; the labels show the frame and its jump. The undo
+    // history starts afresh. Refused (false) while a playback runs and for a
+    // copy whose frame indices lie outside 0..127.
     bool recover(const RecoveryCopy& copy);
 
     // --- controller services ---
@@ -228,7 +275,42 @@ private:
     void showChannel(int frame, int channel);
     // Sets the strips to `values` with their handlers quiet (nothing marked
     // or sent), then sends each channel whose position or offset changed.
-    void setStripsQuietly(const std::array<StripValues, kChannelCount>& values);
+    void setStripsQuietly(const StripStates& values);
+
+    // --- the undo history (EditorCore_history.cpp) ---
+    // One step being made: what it starts from, and the step it may join.
+    struct PendingStep {
+        bool active = false;  // false: inside another step, which takes this in
+        SnapshotPtr before;
+        EditStep* joins = nullptr;
+        Document document;  // the file before the step
+    };
+    // A step made by a core operation (Write Frame, Open, a text click...):
+    // begun when made, recorded when it goes. A step with `clicks` set joins
+    // the newest one made by the same control less than a second before.
+    class StepScope {
+    public:
+        StepScope(EditorCore& core, const char* name, EditControl clicks = EditControl::None, int channel = -1);
+        ~StepScope();
+        StepScope(const StepScope&) = delete;
+        StepScope& operator=(const StepScope&) = delete;
+
+    private:
+        EditorCore& core_;
+        const char* name_;
+        EditControl control_;
+        int channel_;
+        PendingStep pending_;
+    };
+    template <typename Joins> PendingStep beginStep(Joins joins);
+    void endStep(PendingStep& pending, const char* name, int channel, EditControl control, Growth growth);
+    // A user's action on a strip's control: one step, or part of one.
+    void userActs(int channel, EditControl control, UserAction kind, const std::function<void()>& action);
+    void sliderHeld(int channel, EditControl control, bool held);
+    StripStates stripStates() const;
+    SnapshotPtr snapshotNow();
+    // Undo's and Redo's restore of a state (and of the document, when given).
+    void restore(const EditorSnapshot& state, const Document* document);
     // Stop's own changes (playing cleared, frame 0 shown, edit buttons back)
     // without its status, which would hide the loss.
     void stopPlayback();
@@ -251,6 +333,16 @@ private:
     unsigned portLosses_ = 0;  // counts handlePortLost's closes; a player compares
     int typingChannel_ = 0;    // the box whose key set typingPosition
     bool quiet_ = false;       // the strips' handlers do nothing (setStripsQuietly)
+
+    EditHistory history_;
+    int stepDepth_ = 0;        // a step is being made: nested actions are part of it
+    struct Drag {
+        int channel;
+        EditControl control;
+    };
+    std::optional<Drag> drag_;  // a slider held down
+    std::string fileName_;
+    SnapshotPtr saved_;         // what the file held; null: not known to be on disk
     std::shared_ptr<sim::ControllerSimulator> simulator_;
     std::vector<PlaybackObserver*> observers_;
     std::vector<std::function<void()>> changeListeners_;

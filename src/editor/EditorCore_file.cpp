@@ -7,15 +7,18 @@
 #include "editor/EditorCore.h"
 #include "sequence/SequenceFile.h"
 
-void EditorCore::Save1Click() {
+bool EditorCore::Save1Click() {
     std::optional<std::string> name = view().askSaveFileName();
-    if (!name) return;
+    if (!name) return false;
 
     FileResult result = saveSequenceFile(*name, sequence_, state_.versionStamp);
     if (!result) {
         view().showErrorBox(result.error);
-        return;
+        return false;
     }
+    fileName_ = *name;
+    saved_ = snapshotNow();
+    changed();
 
     // The file holds frames 0..20 only; a longer recording would otherwise
     // lose its end without a word.
@@ -25,6 +28,7 @@ void EditorCore::Save1Click() {
                               std::to_string(highest) +
                               " do not fit in a sequence file and were not saved.");
     }
+    return true;
 }
 
 void EditorCore::Open1Click() {
@@ -45,12 +49,15 @@ void EditorCore::Open1Click() {
         view().showErrorBox(result.error);
         return;
     }
-    openSequence(*read);
+    openSequence(*read, *name);
 }
 
-void EditorCore::openSequence(const Sequence& read) {
+void EditorCore::openSequence(const Sequence& read, const std::string& name) {
+    const StepScope step(*this, "Open");
     replaceSequence(read);
     StartFrameClick();
+    fileName_ = name;
+    saved_ = snapshotNow();
 }
 
 void EditorCore::replaceSequence(const Sequence& replacement) {

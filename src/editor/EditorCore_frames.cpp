@@ -77,6 +77,7 @@ void EditorCore::IndexChange() {
 }
 
 void EditorCore::WriteFrameClick() {
+    const StepScope step(*this, "Write Frame");
     LoadFrame();
     const int f = state_.currentFrame;
     if (f == state_.lastFrame && f >= 0 && f < kFrameCount - 1) {
@@ -89,6 +90,7 @@ void EditorCore::WriteFrameClick() {
 }
 
 void EditorCore::FrameResetClick() {
+    const StepScope step(*this, "Reset");
     for (int i = 0; i < kChannelCount; ++i) {
         TChannel& s = stripAt(i);
         s.PositionEdit.setValue(kDefaultPosition);
@@ -105,6 +107,7 @@ void EditorCore::FrameResetClick() {
 }
 
 void EditorCore::InsFrameClick() {
+    const StepScope step(*this, "Insert Frame");
     if (!Sequence::validFrame(state_.currentFrame)) return;
     for (int k = kFrameCount - 2; k >= state_.currentFrame; --k) sequence_.copyFrame(k, k + 1);
     LoadFrame();
@@ -112,6 +115,7 @@ void EditorCore::InsFrameClick() {
 }
 
 void EditorCore::DelFrameClick() {
+    const StepScope step(*this, "Delete Frame");
     if (!Sequence::validFrame(state_.currentFrame)) return;
     for (int k = state_.currentFrame; k <= kFrameCount - 2; ++k) sequence_.copyFrame(k + 1, k);
     sequence_.resetChannels(kFrameCount - 1);
@@ -143,6 +147,7 @@ void EditorCore::LastFrameClick() {
 }
 
 void EditorCore::IncButtonClick() {
+    const StepScope step(*this, "Jump Change", EditControl::JumpUp);
     if (!Sequence::validFrame(state_.currentFrame)) return;
     int32_t& j = sequence_.frame(state_.currentFrame).jumpTo;
     if (j < -1) j = -1;  // a value below -1 can only come from a file
@@ -152,6 +157,7 @@ void EditorCore::IncButtonClick() {
 }
 
 void EditorCore::DecButtonClick() {
+    const StepScope step(*this, "Jump Change", EditControl::JumpDown);
     if (!Sequence::validFrame(state_.currentFrame)) return;
     int32_t& j = sequence_.frame(state_.currentFrame).jumpTo;
     if (j > 0) --j;
@@ -160,6 +166,7 @@ void EditorCore::DecButtonClick() {
 }
 
 void EditorCore::Label2DblClick() {
+    const StepScope step(*this, "Jump Change");
     if (!Sequence::validFrame(state_.currentFrame)) return;
     sequence_.frame(state_.currentFrame).jumpTo = -1;
     view_.setJumpLabel("-1");

@@ -17,6 +17,7 @@ void EditorCore::copyForRecovery(RecoveryCopy& copy) const {
     // Prior Frame would lead to 127 from there.
     copy.currentFrame = std::clamp(state_.currentFrame, 0, kFrameCount - 1);
     copy.lastFrame = state_.lastFrame;
+    copy.fileName = fileName_;
     copy.savedAt = recoveryTimeNow();
 }
 
@@ -27,9 +28,18 @@ bool EditorCore::recover(const RecoveryCopy& copy) {
     sequence_ = copy.sequence;
     state_.currentFrame = copy.currentFrame;
     state_.lastFrame = copy.lastFrame;
-    setStripsQuietly(copy.strips);
+    StripStates strips;
+    for (int i = 0; i < kChannelCount; ++i) {
+        const StripValues& v = copy.strips[i];
+        strips[i] = {strip(i).trackFor(v.position), v.position, v.rate, v.offset, v.pause, v.changedMark};
+    }
+    setStripsQuietly(strips);
     view_.setFrameLabel(std::to_string(state_.currentFrame));
     showJumpLabel(sequence_.frame(state_.currentFrame).jumpTo, false);
+    // A sequence of its own, which no file is known to hold.
+    history_.clear();
+    fileName_ = copy.fileName;
+    saved_.reset();
     changed();
     return true;
 }

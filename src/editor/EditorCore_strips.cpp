@@ -17,27 +17,33 @@ void EditorCore::attachHandlers(TChannel& s) {
     s.PositionEdit.onExit = [this, i] { if (!quiet_) PositionExit(i); };
     s.RateEdit.onChange = [this, i] { if (!quiet_) rateChange(i); };
     s.PauseEdit.onChange = [this, i] { if (!quiet_) PauseChange(i); };
+
+    // The user's actions become steps of the undo history.
+    auto runsAs = [this, i](EditControl control) {
+        return [this, i, control](UserAction kind, const std::function<void()>& action) {
+            userActs(i, control, kind, action);
+        };
+    };
+    s.Track.onUserAction = runsAs(EditControl::Track);
+    s.OffsetTrack.onUserAction = runsAs(EditControl::Offset);
+    s.PositionEdit.onUserAction = runsAs(EditControl::Position);
+    s.RateEdit.onUserAction = runsAs(EditControl::Rate);
+    s.PauseEdit.onUserAction = runsAs(EditControl::Pause);
+    s.Track.onHold = [this, i](bool held) { sliderHeld(i, EditControl::Track, held); };
+    s.OffsetTrack.onHold = [this, i](bool held) { sliderHeld(i, EditControl::Offset, held); };
 }
 
-// The slider stands where the box's value puts it, as PositionChange puts it.
-namespace {
-int trackFor(const TChannel& s, int32_t position) {
-    const int64_t p = int64_t{s.Track.maximum()} - (int64_t{position} - s.PositionEdit.minimum());
-    return static_cast<int>(std::clamp<int64_t>(p, s.Track.minimum(), s.Track.maximum()));
-}
-}  // namespace
-
-void EditorCore::setStripsQuietly(const std::array<StripValues, kChannelCount>& values) {
+void EditorCore::setStripsQuietly(const StripStates& values) {
     std::array<bool, kChannelCount> moved{};
     quiet_ = true;
     for (int i = 0; i < kChannelCount; ++i) {
         TChannel& s = stripAt(i);
-        const StripValues& v = values[i];
+        const StripState& v = values[i];
         moved[i] = s.PositionEdit.value() != v.position || s.OffsetTrack.position() != v.offset;
         // The boxes take the numbers as text, so that a typed value beyond
         // the range comes back as it was.
         s.PositionEdit.setText(std::to_string(v.position));
-        s.Track.setPosition(trackFor(s, v.position));
+        s.Track.setPosition(v.track);
         s.RateEdit.setText(std::to_string(v.rate));
         s.OffsetTrack.setPosition(v.offset);
         s.PauseEdit.setText(std::to_string(v.pause));
@@ -77,11 +83,7 @@ void EditorCore::TrackChange(int channel) {
 
 void EditorCore::PositionChange(int channel) {
     TChannel& s = stripAt(channel);
-    if (!state_.typingPosition) {
-        // A typed value may be any 32-bit number: computed wide, then held
-        // to what the slider takes anyway.
-        s.Track.setPosition(trackFor(s, s.PositionEdit.value()));
-    }
+    if (!state_.typingPosition) s.Track.setPosition(s.trackFor(s.PositionEdit.value()));
     mark(channel);
 }
 
@@ -124,11 +126,13 @@ void EditorCore::endTypingMode() {
 }
 
 void EditorCore::StaticTextOffClick(int channel) {
+    const StepScope step(*this, "Offset Change");
     stripAt(channel).OffsetTrack.setPosition(0);
     mark(channel);
 }
 
 void EditorCore::StaticTextMaxClick(int channel) {
+    const StepScope step(*this, "Position Change");
     TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(s.Track.maximum());
     s.Track.setPosition(s.Track.minimum());
@@ -136,6 +140,7 @@ void EditorCore::StaticTextMaxClick(int channel) {
 }
 
 void EditorCore::StaticTextCtrClick(int channel) {
+    const StepScope step(*this, "Position Change");
     TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(kDefaultPosition);
     s.Track.setPosition(kDefaultPosition);
@@ -143,6 +148,7 @@ void EditorCore::StaticTextCtrClick(int channel) {
 }
 
 void EditorCore::StaticTextMinClick(int channel) {
+    const StepScope step(*this, "Position Change");
     TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(s.Track.minimum());
     s.Track.setPosition(s.Track.maximum());

@@ -69,6 +69,10 @@ std::string fileErrorMessage(int err, const std::string& path);
 // A name typed without an extension gets ".KDX"; any other name is kept.
 std::string withDefaultExtension(const std::string& name);
 
+// The name a question shows for the sequence file at path: the name without
+// its folder, or "Untitled" when there is none.
+std::string sequenceDisplayName(const std::string& path);
+
 // Whether a file name passes the "*.KDX" filter, in any letter case.
 bool matchesSequenceFilter(std::string_view name);
 

@@ -151,8 +151,7 @@ void TMainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
     // A menu item named like the window's control, running a core handler.
-    auto item = [this](QMenu* menu, const char* caption, const char* name,
-                       void (EditorCore::*handler)()) {
+    auto item = [this](QMenu* menu, const char* caption, const char* name, auto handler) {
         QAction* action = menu->addAction(QString::fromLatin1(caption));
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, coreHandler(handler));
@@ -202,7 +201,8 @@ QToolButton* TMainForm::pictureButton(QWidget* parent, const char* name, const c
     return b;
 }
 
-std::function<void()> TMainForm::coreHandler(void (EditorCore::*handler)()) {
+template <typename Result>
+std::function<void()> TMainForm::coreHandler(Result (EditorCore::*handler)()) {
     return [this, handler] {
         if (closed_) return;
         // Picture buttons and menus take no focus: the click itself ends

@@ -119,7 +119,7 @@ private:
     std::optional<std::string> runFileDialog(QFileDialog* dialog);
     // A core handler for a button or menu item: it ends typing mode in a
     // position box first, and does nothing once the window has closed.
-    std::function<void()> coreHandler(void (EditorCore::*handler)());
+    template <typename Result> std::function<void()> coreHandler(Result (EditorCore::*handler)());
     void detachStrips();
 
     std::unique_ptr<EditorCore> core_;

@@ -244,6 +244,30 @@ void StripWidgetTest::aMouseDragClosesWithOneCommand() {
     QCOMPARE(sent[sent.size() - 2].pulse, (3000 - end) / 2);
 }
 
+void StripWidgetTest::aMouseDragIsOneUndoStepHoweverSlow() {
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    ModelSlider* track = w.strip(7).Track;
+    const QPoint grip = track->handleRect().center();
+    QTest::mousePress(track, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(track, grip + QPoint(0, 20));
+    w.ticks.advance(1500);  // held still a while: clicks this far apart would be two steps
+    QTest::mouseMove(track, grip + QPoint(0, 40));
+    QTest::mouseRelease(track, Qt::LeftButton, {}, grip + QPoint(0, 40));
+    const int end = w.core().strip(7).Track.position();
+    QVERIFY(end > 1500);
+    // A key step right after the release is a step of its own.
+    QTest::keyClick(track, Qt::Key_Up);
+    QVERIFY(w.core().strip(7).Track.position() != end);
+
+    QVERIFY(w.core().undo());
+    QCOMPARE(w.core().strip(7).Track.position(), end);
+    QVERIFY(w.core().undo());
+    QCOMPARE(w.core().strip(7).Track.position(), 1500);
+    QCOMPARE(track->value(), 1500);
+    QVERIFY(!w.core().canUndo());
+}
+
 void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
     Window w;
     sim::ControllerSimulator s;

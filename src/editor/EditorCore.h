@@ -79,8 +79,9 @@ public:
     // The strip as the user's hands reach it: the window's widgets bind to
     // its controls, render them and feed them the user's actions (drags,
     // typing, steps, keys, leaving a box); a test acting as the user does
-    // the same. The controls' change handlers below then run. Nothing else
-    // is done through it: the program sets of the controls are the core's.
+    // the same. The controls run the core's change handlers, and each user
+    // action becomes part of a step of the undo history. Nothing else is
+    // done through it: the program sets of the controls are the core's.
     TChannel& userStrip(int channel) { return *channelStrips_.at(channel); }
     // A click on another control of the window while a position box is in
     // typing mode: ends it as leaving the box would (sync and send, then

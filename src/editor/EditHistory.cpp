@@ -85,7 +85,8 @@ EditStep* EditHistory::growing() {
 }
 
 const EditStep& EditHistory::undo() {
-    sealed_ = true;
+    // The step before the cursor can grow again only once the cursor is at
+    // the end, which takes a redo (sealing it) or a new step.
     return steps_[--cursor_];
 }
 
@@ -97,5 +98,4 @@ const EditStep& EditHistory::redo() {
 void EditHistory::clear() {
     steps_.clear();
     cursor_ = 0;
-    sealed_ = false;
 }

@@ -123,6 +123,6 @@ public:
 private:
     std::deque<EditStep> steps_;
     std::size_t cursor_ = 0;  // steps_[0..cursor_) are done
-    bool sealed_ = false;     // an undo or redo came after the newest step
+    bool sealed_ = false;     // a redo came after the newest step was recorded
     SnapshotPtr latest_;
 };

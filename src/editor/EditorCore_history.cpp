@@ -72,7 +72,6 @@ EditorCore::PendingStep EditorCore::beginStep(Joins joins) {
 
 void EditorCore::endStep(PendingStep& p, const char* name, int channel, EditControl control, Growth growth) {
     if (!p.active) return;
-    p.active = false;
     --stepDepth_;
     SnapshotPtr after = snapshotNow();
     const bool documentChanged = fileName_ != p.document.fileName || saved_ != p.document.saved;
@@ -108,7 +107,9 @@ EditorCore::StepScope::~StepScope() {
 }
 
 void EditorCore::userActs(int channel, EditControl control, UserAction kind, const std::function<void()>& action) {
-    if (quiet_ || stepDepth_ > 0) {
+    // The core's own sets are no user action; an action inside another
+    // (a typed character's text) is part of it, which beginStep sees to.
+    if (quiet_) {
         action();
         return;
     }
@@ -188,7 +189,7 @@ std::string EditorCore::redoName() const {
 }
 
 bool EditorCore::undo() {
-    if (state_.playing || stepDepth_ > 0) return false;
+    if (state_.playing) return false;
     endTypingMode();
     if (!history_.canUndo()) return false;
     const EditStep& step = history_.undo();
@@ -199,7 +200,7 @@ bool EditorCore::undo() {
 }
 
 bool EditorCore::redo() {
-    if (state_.playing || stepDepth_ > 0) return false;
+    if (state_.playing) return false;
     endTypingMode();
     if (!history_.canRedo()) return false;
     const EditStep& step = history_.redo();

@@ -18,12 +18,13 @@ namespace {
 using Sends = std::vector<Sent>;
 
 // All the user sees of the editor: the sequence, each strip's controls and
-// mark, the indices and the two labels.
+// mark, the indices, the two labels and the file.
 struct EditorView {
     std::vector<uint8_t> image;
     std::vector<std::string> strips;
     int currentFrame, lastFrame;
-    std::string frameLabel, jumpLabel;
+    std::string frameLabel, jumpLabel, fileName;
+    bool unsaved;
     bool operator==(const EditorView&) const = default;
 };
 
@@ -33,7 +34,9 @@ EditorView viewOf(CoreRig& r) {
                  r.core.state().currentFrame,
                  r.core.state().lastFrame,
                  r.view.frameLabel,
-                 r.view.jumpLabel};
+                 r.view.jumpLabel,
+                 r.core.fileName(),
+                 r.core.unsavedChanges()};
     for (int c = 0; c < kChannelCount; ++c) {
         const TChannel& s = r.core.strip(c);
         v.strips.push_back(std::to_string(s.Track.position()) + " " + s.PositionEdit.text() + " " +
@@ -71,7 +74,11 @@ TEST_P(EachStep, UndoRestoresTheStateBeforeItAndRedoTheStateAfterSendingWhatMove
     view.openAnswers.push_back(dir.file("show.KDX"));
     if (p.setUp) p.setUp(*this);
     int told = 0;
-    core.addChangeListener([&] { ++told; });
+    std::string undoNameTold;
+    core.addChangeListener([&] {
+        ++told;
+        undoNameTold = core.undoName();
+    });
     takeSent();
     const EditorView before = viewOf(*this);
 
@@ -79,6 +86,7 @@ TEST_P(EachStep, UndoRestoresTheStateBeforeItAndRedoTheStateAfterSendingWhatMove
     const EditorView after = viewOf(*this);
     ASSERT_NE(after, before);
     EXPECT_EQ(core.undoName(), p.stepName);
+    EXPECT_EQ(undoNameTold, p.stepName) << "listeners are told once the step is in the history";
     takeSent();
 
     told = 0;
@@ -168,6 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
 class UndoTest : public CoreFixture {
 protected:
     NumberBoxModel& rate(int channel) { return core.userStrip(channel).RateEdit; }
+    // Clears a position box and types a value into it; typing goes on.
+    void typeInto(int channel, const std::string& text) {
+        NumberBoxModel& box = core.userStrip(channel).PositionEdit;
+        box.pressKey(vk::Back);
+        box.setText("");
+        for (char ch : text) {
+            box.pressKey(ch);
+            box.typeCharacter(static_cast<char32_t>(ch));
+        }
+    }
 };
 
 TEST_F(UndoTest, RepeatedClicksOnOneControlWithinASecondAreOneStep) {
@@ -176,8 +194,8 @@ TEST_F(UndoTest, RepeatedClicksOnOneControlWithinASecondAreOneStep) {
     rate(2).stepUp();
     ticks.advance(900);
     rate(2).stepUp();
-    ticks.advance(1001);
-    rate(2).stepUp();  // more than a second after the last: a step of its own
+    ticks.advance(1000);
+    rate(2).stepUp();  // a second after the last: a step of its own
     rate(3).stepUp();  // another control
     rate(2).stepUp();  // and back: a new step again
 
@@ -200,6 +218,38 @@ TEST_F(UndoTest, RepeatedClicksOnOneControlWithinASecondAreOneStep) {
     EXPECT_EQ(core.sequence().frame(0).jumpTo, 1);
     ASSERT_TRUE(core.undo());
     EXPECT_EQ(core.sequence().frame(0).jumpTo, -1);
+
+    // A value typed right after a click is a step of its own, and so is a
+    // click right after a redone click.
+    rate(6).stepUp();
+    rate(6).setText("9");
+    ASSERT_TRUE(core.undo());
+    EXPECT_EQ(rate(6).value(), 1);
+    ASSERT_TRUE(core.undo());
+    ASSERT_TRUE(core.redo());
+    rate(6).stepUp();
+    ASSERT_TRUE(core.undo());
+    EXPECT_EQ(rate(6).value(), 1);
+}
+
+TEST_F(UndoTest, ADragIsOneStepFromPressToRelease) {
+    SliderModel& track = core.userStrip(3).Track;
+    for (int end : {1200, 1000}) {
+        track.userPress();
+        track.userMove(end + 100);
+        track.userMove(end);
+        track.userRelease();
+    }
+    // Wheel steps on the same slider right after: clicks again, a second apart.
+    track.userMove(990);
+    ticks.advance(1500);
+    track.userMove(980);
+
+    for (int back : {990, 1000, 1200, 1500}) {
+        ASSERT_TRUE(core.undo());
+        EXPECT_EQ(track.position(), back);
+    }
+    EXPECT_FALSE(core.canUndo());
 }
 
 TEST_F(UndoTest, TypingIsOneStepUntilItEndsAndUndoEndsItFirst) {
@@ -225,6 +275,34 @@ TEST_F(UndoTest, TypingIsOneStepUntilItEndsAndUndoEndsItFirst) {
     EXPECT_EQ(core.strip(4).Track.position(), 1500);
     EXPECT_EQ(takeSent(), (Sends{{4, 0, 250}, {4, 0, 750}}));
     EXPECT_FALSE(core.canUndo());
+
+    // Up ends typing with its step: one step. Typing anew after the end of
+    // it, and in a rate box after leaving it, are steps of their own.
+    typeInto(4, "1800");
+    box.pressKey(vk::Up);
+    typeInto(4, "1600");
+    box.pressKey(vk::Return);
+    rate(4).setText("5");
+    rate(4).focusLost();
+    rate(4).setText("6");
+    for (const char* back : {"5", "0"}) {
+        ASSERT_TRUE(core.undo());
+        EXPECT_EQ(rate(4).text(), back);
+    }
+    for (const char* back : {"1802", "1500"}) {
+        ASSERT_TRUE(core.undo());
+        EXPECT_EQ(box.text(), back);
+    }
+    EXPECT_FALSE(core.canUndo());
+
+    // Redo while typing (a key that changed nothing yet) ends typing first.
+    useFrame(0);
+    ASSERT_TRUE(core.redo());
+    box.pressKey(vk::Left);
+    ASSERT_TRUE(core.state().typingPosition);
+    ASSERT_TRUE(core.redo());
+    EXPECT_FALSE(core.state().typingPosition);
+    EXPECT_EQ(box.text(), "1600");
 }
 
 TEST_F(UndoTest, ANewChangeAfterAnUndoDropsTheStepsThatCouldHaveBeenRedone) {
@@ -272,6 +350,7 @@ TEST_F(UndoTest, UndoAndRedoAreRefusedDuringPlayback) {
         ran = true;
         EXPECT_FALSE(core.canUndo());
         EXPECT_FALSE(core.canRedo());
+        EXPECT_FALSE(core.undo());
         EXPECT_FALSE(core.redo());
         EXPECT_EQ(core.redoName(), "Jump Change") << "the menu names it all the same";
         EXPECT_EQ(core.sequence().frame(0).jumpTo, -1);
@@ -327,6 +406,24 @@ TEST_F(UndoTest, ChangedSinceSavedFollowsEditsSavesAndUndo) {
     EXPECT_TRUE(core.unsavedChanges());
 }
 
+TEST_F(UndoTest, UndoingAnOpenBringsBackTheFileAndWhatItHeld) {
+    TempFolder dir;
+    const std::string path = dir.file("walk.KDX");
+    setChannel(0, 4, 2000, 0, 0, 0, false);  // shown, it marks channel 4 and the frame
+    view.saveAnswers.push_back(path);
+    ASSERT_TRUE(core.Save1Click());
+    rate(0).stepUp();
+    view.openAnswers.push_back(path);
+    core.Open1Click();  // the same file again
+    EXPECT_FALSE(core.unsavedChanges());
+
+    ASSERT_TRUE(core.undo());
+    EXPECT_TRUE(core.unsavedChanges());
+    ASSERT_TRUE(core.undo());
+    EXPECT_FALSE(core.unsavedChanges()) << "back to what the file held before it was opened again";
+    EXPECT_EQ(core.fileName(), path);
+}
+
 TEST_F(UndoTest, AThousandStepsAreKept) {
     for (size_t k = 0; k <= EditorCore::kStepsKept; ++k) {
         core.IncButtonClick();  // -1 to 0
@@ -350,11 +447,14 @@ TEST_F(UndoTest, ARecoveryCopyBringsBackEveryFrameTheStripsAndTheNameAsUnsaved) 
 
     CoreRig fresh;
     ASSERT_TRUE(fresh.openPort());
+    fresh.core.IncButtonClick();  // a step the recovered sequence leaves behind
     ASSERT_TRUE(fresh.core.recover(*copy));
 
     EXPECT_TRUE(std::equal(fresh.core.sequence().image().begin(), fresh.core.sequence().image().end(),
                            core.sequence().image().begin()));
-    EXPECT_EQ(viewOf(fresh), viewOf(*this));
+    EditorView saved = viewOf(*this);
+    saved.unsaved = true;  // the recovered sequence is not what the file holds
+    EXPECT_EQ(viewOf(fresh), saved);
     EXPECT_EQ(fresh.core.fileName(), dir.file("long show.KDX"));
     EXPECT_TRUE(fresh.core.unsavedChanges());
     EXPECT_FALSE(fresh.core.canUndo());

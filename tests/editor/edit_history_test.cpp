@@ -62,6 +62,9 @@ TEST(EditorSnapshot, EqualFramesOfTheFirstSnapshotShareOneCopy) {
     const SnapshotPtr s = history.snapshot(*seq, {}, 0, 0);
     EXPECT_NE(s->frames[1], s->frames[0]);
     for (int f = 2; f < kFrameCount; ++f) EXPECT_EQ(s->frames[f], s->frames[1]) << f;
+    EditHistory fresh;
+    const SnapshotPtr defaults = fresh.snapshot(Sequence(), {}, 0, 0);
+    for (int f = 1; f < kFrameCount; ++f) EXPECT_EQ(defaults->frames[f], defaults->frames[0]) << f;
 }
 
 TEST(EditorSnapshot, TheSameStateIsTheSameFramesStripsAndIndices) {

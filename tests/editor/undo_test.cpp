@@ -212,7 +212,7 @@ TEST_F(UndoTest, RepeatedClicksOnOneControlWithinASecondAreOneStep) {
     // The jump editor's small buttons join the same way.
     core.IncButtonClick();
     core.IncButtonClick();
-    ticks.advance(1001);
+    ticks.advance(1000);
     core.IncButtonClick();
     ASSERT_TRUE(core.undo());
     EXPECT_EQ(core.sequence().frame(0).jumpTo, 1);
@@ -220,16 +220,20 @@ TEST_F(UndoTest, RepeatedClicksOnOneControlWithinASecondAreOneStep) {
     EXPECT_EQ(core.sequence().frame(0).jumpTo, -1);
 
     // A value typed right after a click is a step of its own, and so is a
-    // click right after a redone click.
+    // click right after typing, or after a redone click.
     rate(6).stepUp();
     rate(6).setText("9");
-    ASSERT_TRUE(core.undo());
-    EXPECT_EQ(rate(6).value(), 1);
+    rate(6).stepUp();
+    for (int back : {9, 1, 0}) {
+        ASSERT_TRUE(core.undo());
+        EXPECT_EQ(rate(6).value(), back);
+    }
+    rate(7).stepUp();
     ASSERT_TRUE(core.undo());
     ASSERT_TRUE(core.redo());
-    rate(6).stepUp();
+    rate(7).stepUp();
     ASSERT_TRUE(core.undo());
-    EXPECT_EQ(rate(6).value(), 1);
+    EXPECT_EQ(rate(7).value(), 1);
 }
 
 TEST_F(UndoTest, ADragIsOneStepFromPressToRelease) {
@@ -282,14 +286,18 @@ TEST_F(UndoTest, TypingIsOneStepUntilItEndsAndUndoEndsItFirst) {
     box.pressKey(vk::Up);
     typeInto(4, "1600");
     box.pressKey(vk::Return);
+    typeInto(4, "1700");
+    box.pressKey(vk::Return);
     rate(4).setText("5");
     rate(4).focusLost();
     rate(4).setText("6");
-    for (const char* back : {"5", "0"}) {
+    rate(4).focusLost();
+    rate(4).stepUp();
+    for (const char* back : {"6", "5", "0"}) {
         ASSERT_TRUE(core.undo());
         EXPECT_EQ(rate(4).text(), back);
     }
-    for (const char* back : {"1802", "1500"}) {
+    for (const char* back : {"1600", "1802", "1500"}) {
         ASSERT_TRUE(core.undo());
         EXPECT_EQ(box.text(), back);
     }
@@ -303,6 +311,8 @@ TEST_F(UndoTest, TypingIsOneStepUntilItEndsAndUndoEndsItFirst) {
     ASSERT_TRUE(core.redo());
     EXPECT_FALSE(core.state().typingPosition);
     EXPECT_EQ(box.text(), "1600");
+    ASSERT_TRUE(core.redo());
+    EXPECT_EQ(box.text(), "1700");
 }
 
 TEST_F(UndoTest, ANewChangeAfterAnUndoDropsTheStepsThatCouldHaveBeenRedone) {
@@ -458,6 +468,7 @@ TEST_F(UndoTest, ARecoveryCopyBringsBackEveryFrameTheStripsAndTheNameAsUnsaved) 
     EXPECT_EQ(fresh.core.fileName(), dir.file("long show.KDX"));
     EXPECT_TRUE(fresh.core.unsavedChanges());
     EXPECT_FALSE(fresh.core.canUndo());
+    EXPECT_FALSE(fresh.core.canRedo());
     // The one strip that differed from the fresh strips is sent.
     EXPECT_EQ(fresh.takeSent(), (Sends{{2, 5, pulseOf(2100, -30)}}));
 }

@@ -118,6 +118,13 @@ public:
     // --- sequence file ---
     void Open1Click();
     void Save1Click();
+    // Told after Open read a file and after Save wrote one, with the file's
+    // name as given: where what is kept beside the sequence file (its
+    // soundtrack) is read and written. A listener stays for the core's
+    // whole life.
+    enum class FileEvent { Opened, Saved };
+    using FileListener = std::function<void(FileEvent, const std::string& path)>;
+    void addFileListener(FileListener listener) { fileListeners_.push_back(std::move(listener)); }
 
     // --- controller services ---
     void ReadClick();
@@ -174,6 +181,9 @@ private:
     void releaseSimulator();
     template <typename Call> void tellObservers(Call call);
     void changed();  // tells the change listeners
+    void tellFileListeners(FileEvent event, const std::string& path) {
+        for (const FileListener& l : fileListeners_) l(event, path);
+    }
 
     MainWindowView& view_;
     TickSource& ticks_;
@@ -187,4 +197,5 @@ private:
     std::shared_ptr<sim::ControllerSimulator> simulator_;
     std::vector<PlaybackObserver*> observers_;
     std::vector<std::function<void()>> changeListeners_;
+    std::vector<FileListener> fileListeners_;
 };

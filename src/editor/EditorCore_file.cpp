@@ -15,6 +15,7 @@ void EditorCore::Save1Click() {
         view().showErrorBox(result.error);
         return;
     }
+    tellFileListeners(FileEvent::Saved, *name);
 
     // The file holds frames 0..20 only; a longer recording would otherwise
     // lose its end without a word.
@@ -32,7 +33,8 @@ void EditorCore::Open1Click() {
 
     // A name that does not exist loads nothing, but the editor still goes
     // to frame 0.
-    if (sequenceFileExists(*name)) {
+    const bool exists = sequenceFileExists(*name);
+    if (exists) {
         FileResult result = loadSequenceFile(*name, sequence);
         if (!result) {
             // The sequence is as it was; so stay on the frame that is shown.
@@ -41,4 +43,5 @@ void EditorCore::Open1Click() {
         }
     }
     StartFrameClick();
+    if (exists) tellFileListeners(FileEvent::Opened, *name);
 }

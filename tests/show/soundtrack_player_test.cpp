@@ -190,3 +190,12 @@ TEST_F(SoundtrackRules, WithoutSoundOutputTheShowGoesOnAndTheReasonIsGivenOnce) 
     }
     EXPECT_EQ(told, std::vector<std::string>{"no sound server (Connection refused)"});
 }
+
+TEST_F(SoundtrackRules, ATrackDecodedDuringAPlaybackJoinsAtTheNextFrameStart) {
+    player.setSound(nullptr, 0);
+    player.playbackStarted(0, false);
+    EXPECT_TRUE(out.plays.empty());
+    player.setSound(track(10000), 300);
+    after(1000, 1);
+    EXPECT_EQ(out.plays, std::vector<double>{1300});
+}

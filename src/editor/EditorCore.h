@@ -197,6 +197,13 @@ public:
     // history starts afresh. Refused (false) while a playback runs and for a
     // copy whose frame indices lie outside 0..127.
     bool recover(const RecoveryCopy& copy);
+    // Told after Open read a file and after Save wrote one, with the file's
+    // name as given: where what is kept beside the sequence file (its
+    // soundtrack) is read and written. A listener stays for the core's
+    // whole life.
+    enum class FileEvent { Opened, Saved };
+    using FileListener = std::function<void(FileEvent, const std::string& path)>;
+    void addFileListener(FileListener listener) { fileListeners_.push_back(std::move(listener)); }
 
     // --- controller services ---
     void ReadClick();      // File > Get KDX Version
@@ -318,6 +325,9 @@ private:
     void releaseSimulator();
     template <typename Call> void tellObservers(Call call);
     void changed();  // tells the change listeners
+    void tellFileListeners(FileEvent event, const std::string& path) {
+        for (const FileListener& l : fileListeners_) l(event, path);
+    }
 
     Sequence sequence_;
     EditorState state_;
@@ -347,4 +357,5 @@ private:
     std::shared_ptr<sim::ControllerSimulator> simulator_;
     std::vector<PlaybackObserver*> observers_;
     std::vector<std::function<void()>> changeListeners_;
+    std::vector<FileListener> fileListeners_;
 };

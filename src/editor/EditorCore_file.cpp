@@ -19,6 +19,7 @@ bool EditorCore::Save1Click() {
     fileName_ = *name;
     saved_ = snapshotNow();
     changed();
+    tellFileListeners(FileEvent::Saved, *name);
 
     // The file holds frames 0..20 only; a longer recording would otherwise
     // lose its end without a word.
@@ -50,6 +51,7 @@ void EditorCore::Open1Click() {
         return;
     }
     openSequence(*read, *name);
+    tellFileListeners(FileEvent::Opened, *name);
 }
 
 void EditorCore::openSequence(const Sequence& read, const std::string& name) {

@@ -26,6 +26,7 @@
 #include "ui/ServoView.h"
 #include "ui/StripControls.h"
 #include "ui/TAboutForm.h"
+#include "ui/SoundtrackController.h"
 #include "ui/TimelineWindow.h"
 #include "ui/WindowPlacement.h"
 
@@ -94,6 +95,7 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
       ticks_(ticks) {
     initKdxResources();
     core_ = std::make_unique<EditorCore>(*this, *this, ticks, std::move(ports));
+    soundtrack_ = std::make_unique<SoundtrackController>(*core_, ticks, this);
 
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vantorel Servo Controller Interface v0.9h Beta"));
@@ -143,6 +145,7 @@ TMainForm::~TMainForm() {
     // The widgets go before the core; they must not call into it meanwhile.
     if (servoView_) servoView_->setSimulator(nullptr);
     if (timelineWindow_) timelineWindow_->detach();
+    if (soundtrack_) soundtrack_->detach();
     closed_ = true;
     detachStrips();
 }
@@ -177,6 +180,9 @@ void TMainForm::buildMenus() {
     Timeline = sequence->addAction(QStringLiteral("Timeline"));
     Timeline->setObjectName(QStringLiteral("Timeline"));
     connect(Timeline, &QAction::triggered, this, &TMainForm::TimelineClick);
+    Soundtrack = sequence->addAction(QStringLiteral("Soundtrack..."));
+    Soundtrack->setObjectName(QStringLiteral("Soundtrack"));
+    connect(Soundtrack, &QAction::triggered, this, &TMainForm::SoundtrackClick);
 
     QMenu* help = menu("Help", "Help1");
     Readme1 = help->addAction(QStringLiteral("Readme"));
@@ -453,10 +459,19 @@ void TMainForm::TimelineClick() {
         timelineWindow_->setAttribute(Qt::WA_QuitOnClose, false);
         timelineWindow_->resize(timelineWindow_->width(), height());  // level with the main window
         placeBeside(*timelineWindow_, *this, {servoView_});
+        soundtrack_->showOn(timelineWindow_);
     }
     timelineWindow_->show();
     timelineWindow_->raise();
 }
+
+void TMainForm::SoundtrackClick() {
+    if (closed_) return;
+    core_->endTypingMode();
+    soundtrack_->ask();
+}
+
+bool TMainForm::soundtrackChangedSinceSaved() const { return soundtrack_->changedSinceSaved(); }
 
 void TMainForm::portSelected() {
     // A released simulated controller keeps its last picture on view.

@@ -13,6 +13,14 @@
 // The history decides nothing about what a step is: the editor core records
 // steps, lets the newest one grow while a user's edit goes on (a drag, typing,
 // repeated clicks), and restores the snapshots Undo and Redo hand back.
+//
+// It keeps the newest kStepsKept steps, and fewer when they would hold more
+// than about kBytesKept: each step counts what its snapshots add to the one
+// before them (the table, the strips and the frames not shared), estimated
+// when the next step is recorded, and the oldest steps go until the count is
+// within the bound. The newest step is always kept. So ordinary edits keep a
+// thousand steps in a few megabytes, while a run of Opens of different full
+// shows (a whole sequence each) keeps the newest hundred and fifty or so.
 
 #include <array>
 #include <cstddef>
@@ -89,6 +97,7 @@ struct EditStep {
 class EditHistory {
 public:
     static constexpr std::size_t kStepsKept = 1000;
+    static constexpr std::size_t kBytesKept = std::size_t{16} << 20;
     // Repeated clicks or wheel steps closer than this are one step.
     static constexpr uint64_t kClickGapUs = 1'000'000;
 
@@ -101,17 +110,21 @@ public:
     void noteRestored(SnapshotPtr current) { latest_ = std::move(current); }
 
     // Adds a step after the cursor; the steps that could have been redone
-    // are dropped, and the oldest beyond kStepsKept.
+    // are dropped, and the oldest beyond kStepsKept or kBytesKept.
     void record(EditStep step);
     // The newest step while it may still grow: nothing was undone, redone or
     // recorded after it; null otherwise.
     EditStep* growing();
+    const EditStep* growing() const;
+    // Removes the growing step (one that grew back to where it began).
+    // Only when growing() is not null.
+    void dropGrowing();
 
     bool canUndo() const { return cursor_ > 0; }
     bool canRedo() const { return cursor_ < steps_.size(); }
     // The step Undo or Redo would take: its name, or nullptr when none.
-    const char* undoName() const { return canUndo() ? steps_[cursor_ - 1].name : nullptr; }
-    const char* redoName() const { return canRedo() ? steps_[cursor_].name : nullptr; }
+    const char* undoName() const { return canUndo() ? steps_[cursor_ - 1].step.name : nullptr; }
+    const char* redoName() const { return canRedo() ? steps_[cursor_].step.name : nullptr; }
     // Moves the cursor over one step and hands it back: Undo restores its
     // before, Redo its after. Only when canUndo() / canRedo().
     const EditStep& undo();
@@ -119,10 +132,21 @@ public:
 
     void clear();
     std::size_t size() const { return steps_.size(); }
+    // The estimate of what the kept steps hold, in bytes, as the bound
+    // counts it (the newest step as it was recorded).
+    std::size_t bytes() const { return bytes_; }
 
 private:
-    std::deque<EditStep> steps_;
+    struct Kept {
+        EditStep step;
+        std::size_t bytes;  // the estimate; the newest one's is renewed at the next record
+    };
+    static std::size_t estimate(const EditStep& step, const EditStep* previous);
+    void dropOldest();
+
+    std::deque<Kept> steps_;
+    std::size_t bytes_ = 0;
     std::size_t cursor_ = 0;  // steps_[0..cursor_) are done
-    bool sealed_ = false;     // a redo came after the newest step was recorded
+    bool sealed_ = false;     // the newest step may not grow: a redo or a drop came after it
     SnapshotPtr latest_;
 };

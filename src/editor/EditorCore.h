@@ -138,6 +138,10 @@ public:
     // also while a playback runs; empty when there is none.
     std::string undoName() const;
     std::string redoName() const;
+    // The user's typing in a strip's box (box: Position, Rate or Pause) is
+    // under way: it is the newest step and may still grow, so that a text
+    // field's own undo takes back only this typing.
+    bool typingUnderWay(int channel, EditControl box) const;
     static constexpr std::size_t kStepsKept = EditHistory::kStepsKept;
 
     // --- the sequence's file ---

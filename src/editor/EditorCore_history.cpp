@@ -81,6 +81,9 @@ void EditorCore::endStep(PendingStep& p, const char* name, int channel, EditCont
         p.joins->growth = growth;
         p.joins->lastActionUs = now;
         if (documentChanged) p.joins->documentAfter = std::make_shared<const Document>(Document{fileName_, saved_});
+        // Grown back to where it began (typing taken back, a drag returned):
+        // a step that changes nothing is not kept.
+        if (!p.joins->documentBefore && p.joins->after->sameState(*p.joins->before)) history_.dropGrowing();
     } else if (documentChanged || !after->sameState(*p.before)) {
         EditStep step{name, p.before, std::move(after), nullptr, nullptr, channel, control, growth, now};
         if (documentChanged) {
@@ -172,6 +175,11 @@ void EditorCore::restore(const EditorSnapshot& s, const Document* document) {
         fileName_ = document->fileName;
         saved_ = document->saved;
     }
+}
+
+bool EditorCore::typingUnderWay(int channel, EditControl box) const {
+    const EditStep* newest = history_.growing();
+    return newest && newest->growth == Growth::Typing && newest->channel == channel && newest->control == box;
 }
 
 bool EditorCore::canUndo() const { return !state_.playing && history_.canUndo(); }

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The undo history's snapshots: what counts as the saved sequence, and the
-// frames a snapshot shares with the one before.
+// frames a snapshot shares with the one before; the history's byte bound.
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <memory>
+#include <random>
 
 #include "editor/EditHistory.h"
 #include "sequence/SequenceFile.h"
@@ -82,6 +85,46 @@ TEST(EditorSnapshot, TheSameStateIsTheSameFramesStripsAndIndices) {
     strips[31].changedMark = false;
     seq->frame(127).padding[2] = 1;
     EXPECT_FALSE(history.snapshot(*seq, strips, 3, 7)->sameState(*a));
+}
+
+// Steps that each replace every frame (Opens of different full shows): the
+// oldest go once the kept ones would hold more than the bound, and what they
+// really hold on the heap stays near it; steps of one changed frame are all
+// kept up to the step count.
+TEST(EditHistory, WholeSequenceStepsAreBoundedByBytesWhileSmallStepsKeepTheirCount) {
+    // (Under the address sanitizer the heap counts stay 0.)
+    const auto heapBefore = static_cast<long long>(mallinfo2().uordblks);
+    std::mt19937 random(7);
+    {
+        EditHistory history;
+        auto seq = std::make_unique<Sequence>();
+        SnapshotPtr previous = history.snapshot(*seq, {}, 0, 0);
+        const int steps = 400;  // about 40 MB of frames in all
+        for (int k = 0; k < steps; ++k) {
+            for (uint8_t& b : seq->image()) b = static_cast<uint8_t>(random());
+            SnapshotPtr next = history.snapshot(*seq, {}, 0, 0);
+            history.record({"Open", previous, next, nullptr, nullptr});
+            previous = next;
+        }
+        EXPECT_LE(history.bytes(), EditHistory::kBytesKept);
+        EXPECT_GT(history.size(), EditHistory::kBytesKept / (2 * sizeof(Sequence)));
+        EXPECT_LT(history.size(), EditHistory::kBytesKept / sizeof(Sequence) + 1);
+        const long long held = static_cast<long long>(mallinfo2().uordblks) - heapBefore;
+        EXPECT_LT(held, static_cast<long long>(EditHistory::kBytesKept + 2 * sizeof(Sequence))) << held;
+        // The newest are the ones kept.
+        EXPECT_EQ(history.undo().after, previous);
+    }
+    EditHistory history;
+    auto seq = std::make_unique<Sequence>();
+    SnapshotPtr previous = history.snapshot(*seq, {}, 0, 0);
+    for (std::size_t k = 0; k < EditHistory::kStepsKept + 5; ++k) {
+        seq->channel(static_cast<int>(k % kFrameCount), 0).position = static_cast<int32_t>(500 + k);
+        SnapshotPtr next = history.snapshot(*seq, {}, 0, 0);
+        history.record({"Position Change", previous, next, nullptr, nullptr});
+        previous = next;
+    }
+    EXPECT_EQ(history.size(), EditHistory::kStepsKept);
+    EXPECT_LT(history.bytes(), 8u << 20);
 }
 
 }  // namespace

@@ -159,6 +159,11 @@ void RecoveryStore::discard(const std::string& id) {
     if (held_.count(id) != 0) releaseLeft(id, true);
 }
 
+void RecoveryStore::letGo(const std::string& id) {
+    std::lock_guard lock(mutex_);
+    if (held_.count(id) != 0) releaseLeft(id, false);
+}
+
 void RecoveryStore::releaseLeft(const std::string& id, bool removeCopy) {
     if (removeCopy) {
         std::error_code ec;

@@ -83,6 +83,9 @@ public:
     // Removes the left copy id.
     void discard(const std::string& id);
 
+    // Lets go of the left copy id as it is, for a later start to offer.
+    void letGo(const std::string& id);
+
 private:
     int takeOwnLock();
     std::filesystem::path pathOf(const std::string& id, const char* extension) const;

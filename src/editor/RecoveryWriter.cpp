@@ -5,7 +5,8 @@
 
 #include "editor/RecoveryStore.h"
 
-RecoveryWriter::RecoveryWriter(RecoveryStore& store) : store_(store), thread_([this] { run(); }) {}
+RecoveryWriter::RecoveryWriter(RecoveryStore& store, std::function<void()> failed)
+    : store_(store), failed_(std::move(failed)), thread_([this] { run(); }) {}
 
 RecoveryWriter::~RecoveryWriter() {
     {
@@ -76,12 +77,19 @@ void RecoveryWriter::run() {
         lock.lock();
         if (copy) spare_ = std::move(copy);
         busy_ = false;
+        bool newFailure = false;
         if (wrote && !result.ok()) {
             if (!failing_) failure_ = "Recovery copy not written: " + result.error;
+            newFailure = !failing_;
             failing_ = true;
         } else if (wrote) {
             failing_ = false;
         }
         if (!waiting_ && !removeWanted_) idle_.notify_all();
+        if (newFailure && failed_) {
+            lock.unlock();
+            failed_();
+            lock.lock();
+        }
     }
 }

@@ -11,6 +11,7 @@
 // reported once, through takeFailure(), until a write succeeds again.
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,8 +24,11 @@ class RecoveryStore;
 
 class RecoveryWriter {
 public:
-    // Starts the writer thread; store must outlive the writer.
-    explicit RecoveryWriter(RecoveryStore& store);
+    // Starts the writer thread; store must outlive the writer. failed, when
+    // given, is called on the writer thread each time a failure becomes
+    // waiting for takeFailure() (the window has it taken on its own thread);
+    // it must return at once and not call back into the writer.
+    explicit RecoveryWriter(RecoveryStore& store, std::function<void()> failed = {});
     // Carries out what was handed over and not yet done, then ends the thread.
     ~RecoveryWriter();
     RecoveryWriter(const RecoveryWriter&) = delete;
@@ -56,6 +60,7 @@ private:
     void run();
 
     RecoveryStore& store_;
+    std::function<void()> failed_;
     std::mutex mutex_;
     std::condition_variable wake_;  // work arrived, or stop
     std::condition_variable idle_;  // the work handed over is done

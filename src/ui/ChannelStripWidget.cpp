@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/ChannelStripWidget.h"
 
+#include <utility>
+
 #include "editor/EditorCore.h"
 #include "ui/StripControls.h"
 
@@ -41,6 +43,12 @@ ChannelStripWidget::ChannelStripWidget(EditorCore& core, int channel, std::funct
     PauseEdit = new NumberBox(m.PauseEdit, beep, this);
     PauseEdit->setObjectName(QStringLiteral("PauseEdit"));
     place(PauseEdit, TChannel::kPauseEdit);
+    // Ctrl+Z in a box takes back the typing under way there, else it is the
+    // program's Undo.
+    const std::pair<NumberBox*, EditControl> boxes[] = {
+        {PositionEdit, EditControl::Position}, {RateEdit, EditControl::Rate}, {PauseEdit, EditControl::Pause}};
+    for (const auto& [box, control] : boxes)
+        box->edit()->typingUnderWay = [&core, channel, control = control] { return core.typingUnderWay(channel, control); };
     // The up/down buttons take no focus, and the wheel moves a slider that
     // has none: so these end typing mode themselves (in whichever position
     // box it is set), before their own step.

@@ -56,6 +56,14 @@ void SoundtrackController::choose(const SoundtrackChoice& choice) {
     applySound();
 }
 
+void SoundtrackController::recovered(const std::string& path) {
+    if (path.empty())
+        session_.choose({});
+    else
+        session_.opened(path);
+    applySound();
+}
+
 void SoundtrackController::showOn(TimelineWindow* timeline) {
     timeline_ = timeline;
     applySound();

@@ -39,6 +39,10 @@ public:
     // The choice differs from what the last Open read or Save wrote.
     bool changedSinceSaved() const { return session_.changedSinceSaved(); }
 
+    // A recovered sequence whose file is path: its soundtrack is what lies
+    // beside that file, read again as Open reads it; none without a file.
+    // (The recovery copy holds no soundtrack of its own.)
+    void recovered(const std::string& path);
     // The timeline window shows the waveform from now on.
     void showOn(TimelineWindow* timeline);
     // The core is going away: nothing more is told to it or asked of it.

@@ -129,18 +129,98 @@ void NumberEdit::render() {
     const QString shown = QString::fromStdString(model_->text());
     if (shown == text()) return;  // keeps the cursor where the user left it
     const QSignalBlocker block(this);
-    setText(shown);
+    setText(shown);  // which also empties the field's own undo history
 }
 
-void NumberEdit::detach() { model_ = nullptr; }
+void NumberEdit::detach() {
+    model_ = nullptr;
+    typingUnderWay = nullptr;
+    heldModifiers_.clear();
+}
+
+NumberEdit::Chord NumberEdit::chordOf(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods =
+        event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (event.key() == Qt::Key_Z && mods == Qt::ControlModifier) return Chord::Undo;
+    if (event.key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) return Chord::Redo;
+    if (event.key() == Qt::Key_Y && mods == Qt::ControlModifier) return Chord::Redo;
+    return Chord::None;
+}
+
+bool NumberEdit::ownHistoryTakes(Chord chord) const {
+    if (!model_ || !typingUnderWay || !typingUnderWay()) return false;
+    return chord == Chord::Undo ? isUndoAvailable() : isRedoAvailable();
+}
+
+void NumberEdit::forgetOwnHistory() {
+    const int cursor = cursorPosition();
+    const int selStart = selectionStart();
+    const int selLength = selectedText().size();
+    const QSignalBlocker block(this);
+    setText(text());
+    if (selStart >= 0)
+        setSelection(selStart == cursor ? selStart + selLength : selStart, selStart == cursor ? -selLength : selLength);
+    else
+        setCursorPosition(cursor);
+}
+
+void NumberEdit::passHeldModifiers() {
+    const std::vector<int> held = std::move(heldModifiers_);
+    heldModifiers_.clear();
+    QPointer<NumberEdit> self(this);
+    for (int key : held) {
+        if (!self || !model_) return;
+        model_->pressKey(key);
+    }
+}
+
+bool NumberEdit::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Chord chord = chordOf(*key);
+        if (chord != Chord::None) {
+            // Either way, the modifiers held for it were the chord's own.
+            heldModifiers_.clear();
+            if (ownHistoryTakes(chord))
+                key->accept();  // the key press comes here
+            else
+                key->ignore();  // the program's Undo or Redo takes it
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
 
 void NumberEdit::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     // Tab and Shift+Tab only move the focus; the key handler never sees them.
     if (!model_ || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+        if (model_) passHeldModifiers();
         QLineEdit::keyPressEvent(event);
         return;
     }
+    if (const Chord chord = chordOf(*event); chord != Chord::None) {
+        heldModifiers_.clear();
+        // The field's undo and redo edit the text as typing does (textEdited).
+        if (ownHistoryTakes(chord)) {
+            if (chord == Chord::Undo)
+                undo();
+            else
+                redo();
+        }
+        event->accept();  // else the program's (none to take, or it would have)
+        return;
+    }
+    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt) {
+        heldModifiers_.push_back(virtualKeyFor(*event));
+        event->accept();
+        return;
+    }
+    passHeldModifiers();
+    if (!model_) return;
+    // A key with no typing under way begins any new typing's own history.
+    if (!typingUnderWay || !typingUnderWay()) forgetOwnHistory();
+
     QPointer<NumberEdit> self(this);
     // The key-down: Up and Down step inside the model before its handler.
     const int left = model_->pressKey(virtualKeyFor(*event));
@@ -167,11 +247,23 @@ void NumberEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);  // edits arrive through textEdited
 }
 
+void NumberEdit::keyReleaseEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt) passHeldModifiers();
+    QLineEdit::keyReleaseEvent(event);
+}
+
+void NumberEdit::focusInEvent(QFocusEvent* event) {
+    forgetOwnHistory();
+    QLineEdit::focusInEvent(event);
+}
+
 void NumberEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // Another window or a menu taking over is not leaving the box.
     if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
         return;
+    passHeldModifiers();
     if (model_) model_->focusLost();
 }
 

@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 class QKeyEvent;
 class QToolButton;
@@ -47,6 +48,14 @@ private:
 
 // The text field of a number box: filters typed characters, hands key codes
 // to the model before editing, and reports leaving the field.
+//
+// Ctrl+Z, and Ctrl+Shift+Z or Ctrl+Y, are the field's own undo and redo of
+// the typing under way (typingUnderWay says whether it is; the field's own
+// history starts afresh with each new typing), as in any text field; else
+// they are left to the program's Undo and Redo and never reach the model. A
+// modifier key (Shift, Ctrl, Alt) pressed on its own reaches the model when
+// the next key comes, when it is released or when the field is left, so
+// that the Ctrl of Ctrl+Z does not end the typing it is to take back.
 class NumberEdit : public QLineEdit {
     Q_OBJECT
 public:
@@ -54,13 +63,26 @@ public:
     void detach();
     void render();
 
+    std::function<bool()> typingUnderWay;
+
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    enum class Chord { None, Undo, Redo };
+    static Chord chordOf(const QKeyEvent& event);
+    // The field's own undo or redo takes this chord now.
+    bool ownHistoryTakes(Chord chord) const;
+    void passHeldModifiers();
+    void forgetOwnHistory();  // a new typing begins from the text as it is
+
     NumberBoxModel* model_;
     std::function<void()> beep_;
+    std::vector<int> heldModifiers_;  // key codes for the model, in the order pressed
 };
 
 // A text field with two small up/down buttons that repeat while held

@@ -16,8 +16,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
+#include <QTimer>
 #include <QToolButton>
 
+#include "editor/RecoveryKeeper.h"
+#include "editor/RecoveryStore.h"
 #include "editor/SimulatedController.h"
 #include "link/TickSource.h"
 #include "sequence/SequenceFile.h"
@@ -96,6 +99,8 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
     initKdxResources();
     core_ = std::make_unique<EditorCore>(*this, *this, ticks, std::move(ports));
     soundtrack_ = std::make_unique<SoundtrackController>(*core_, ticks, this);
+    core_->addChangeListener([this] { coreChanged(); });
+    core_->addPlaybackObserver(this);
 
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vantorel Servo Controller Interface v0.9h Beta"));
@@ -136,12 +141,14 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
     core_->FormCreate();
     for (auto* s : strips_) s->refreshCaption();
     Msg->clear();
+    refreshEditMenu();
 
     const int menuHeight = menuBar()->sizeHint().height();
     setFixedSize(796, 600 + menuHeight);
 }
 
 TMainForm::~TMainForm() {
+    core_->removePlaybackObserver(this);
     // The widgets go before the core; they must not call into it meanwhile.
     if (servoView_) servoView_->setSimulator(nullptr);
     if (timelineWindow_) timelineWindow_->detach();
@@ -170,10 +177,28 @@ void TMainForm::buildMenus() {
     SelCommPort = file->addMenu(QStringLiteral("Select Comm Port"));
     SelCommPort->setObjectName(QStringLiteral("SelCommPort"));
     GetVer = item(file, "Get KDX Version", "GetVer", &EditorCore::ReadClick);
-    Exit = item(file, "Exit", "Exit", &EditorCore::QuitClick);
+    Exit = file->addAction(QStringLiteral("Exit"));
+    Exit->setObjectName(QStringLiteral("Exit"));
+    connect(Exit, &QAction::triggered, this, &TMainForm::ExitClick);
+
+    // Between File and Sequence, as desktop programs have it. The keys work
+    // in every window of the program, not only in the main one.
+    QMenu* edit = menu("Edit", "Edit1");
+    Undo = edit->addAction(QStringLiteral("Undo"));
+    Undo->setObjectName(QStringLiteral("Undo"));
+    Undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    Undo->setShortcutContext(Qt::ApplicationShortcut);
+    connect(Undo, &QAction::triggered, this, &TMainForm::UndoClick);
+    Redo = edit->addAction(QStringLiteral("Redo"));
+    Redo->setObjectName(QStringLiteral("Redo"));
+    Redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    Redo->setShortcutContext(Qt::ApplicationShortcut);
+    connect(Redo, &QAction::triggered, this, &TMainForm::RedoClick);
 
     QMenu* sequence = menu("Sequence", "Sequence1");
-    Open1 = item(sequence, "Open", "Open1", &EditorCore::Open1Click);
+    Open1 = sequence->addAction(QStringLiteral("Open"));
+    Open1->setObjectName(QStringLiteral("Open1"));
+    connect(Open1, &QAction::triggered, this, &TMainForm::OpenClick);
     Save1 = item(sequence, "Save", "Save1", &EditorCore::Save1Click);
     Download = item(sequence, "Download", "Download", &EditorCore::DownloadClick);
     sequence->addSeparator();
@@ -540,6 +565,12 @@ void TMainForm::About1Click() {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (!closed_) {
+        if (!ending_ && !changesMayGo(Leaving::Close)) {
+            event->ignore();
+            return;
+        }
+        // A clean end: nothing is left to recover.
+        if (keeper_) keeper_->finish();
         if (servoView_) servoView_->setSimulator(nullptr);
         core_->FormClose();
         // From here on nothing reaches the core: no handler can touch the
@@ -562,4 +593,195 @@ void TMainForm::showEvent(QShowEvent* event) {
         centreOnScreen(*this);
     }
     QMainWindow::showEvent(event);
+}
+
+// --- not losing work ---
+
+bool TMainForm::hasUnsavedChanges() const { return core_->unsavedChanges() || soundtrackChangedSinceSaved(); }
+
+QAbstractButton* TMainForm::ask(QMessageBox& box) {
+    if (answerQuestion) return answerQuestion(box);
+    box.exec();
+    return box.clickedButton();
+}
+
+bool TMainForm::changesMayGo(Leaving why) {
+    if (!hasUnsavedChanges()) return true;
+    // The question waits for the player: stopped as Stop stops it, then
+    // asked once it has returned (the player runs below this handler).
+    if (core_->state().playing) core_->StopClick();
+    if (playersRunning_ > 0) {
+        deferred_ = why;
+        return false;
+    }
+    QMessageBox box(QMessageBox::Warning, kApplicationTitle,
+                    QStringLiteral("Save changes to %1?").arg(QString::fromStdString(core_->documentName())),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("SaveChangesQuestion"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    QAbstractButton* chosen = ask(box);
+    if (chosen && chosen == box.button(QMessageBox::Discard)) return true;
+    if (!chosen || chosen != box.button(QMessageBox::Save)) return false;
+    // A Save that was cancelled or failed (the sequence or its soundtrack)
+    // lets nothing go.
+    return core_->Save1Click() && !hasUnsavedChanges();
+}
+
+void TMainForm::ExitClick() {
+    if (closed_ || ending_) return;
+    core_->endTypingMode();
+    if (!changesMayGo(Leaving::Exit)) return;
+    ending_ = true;
+    if (keeper_) keeper_->finish();
+    core_->QuitClick();
+}
+
+void TMainForm::OpenClick() {
+    if (closed_) return;
+    core_->endTypingMode();
+    if (!changesMayGo(Leaving::Open)) return;
+    // A Discard leaves the recovery copy until the Open has replaced the
+    // sequence: cancelled or failed, the changes are still there.
+    core_->Open1Click();
+}
+
+void TMainForm::UndoClick() {
+    if (closed_) return;
+    core_->undo();
+}
+
+void TMainForm::RedoClick() {
+    if (closed_) return;
+    core_->redo();
+}
+
+void TMainForm::coreChanged() {
+    if (closed_) return;
+    refreshEditMenu();
+    if (keeper_) {
+        keeper_->noteChange();
+        armRecoveryTimer();
+    }
+}
+
+void TMainForm::refreshEditMenu() {
+    auto show = [](QAction* action, const char* verb, const std::string& step, bool enabled) {
+        QString text = QString::fromLatin1(verb);
+        if (!step.empty()) text += QLatin1Char(' ') + QString::fromStdString(step);
+        if (action->text() != text) action->setText(text);
+        if (action->isEnabled() != enabled) action->setEnabled(enabled);
+    };
+    show(Undo, "Undo", core_->undoName(), core_->canUndo());
+    show(Redo, "Redo", core_->redoName(), core_->canRedo());
+}
+
+void TMainForm::playbackStarted(int, bool) {
+    ++playersRunning_;
+    refreshEditMenu();
+}
+
+void TMainForm::playbackEnded(PlaybackEnd) {
+    if (playersRunning_ > 0) --playersRunning_;
+    if (closed_) return;
+    refreshEditMenu();
+    // The player returns right after telling this: the request comes once
+    // it has.
+    if (playersRunning_ == 0 && deferred_) {
+        QTimer::singleShot(0, this, [this] {
+            const std::optional<Leaving> why = std::exchange(deferred_, std::nullopt);
+            if (!why || closed_) return;
+            switch (*why) {
+            case Leaving::Exit: ExitClick(); break;
+            case Leaving::Close: close(); break;
+            case Leaving::Open: OpenClick(); break;
+            }
+        });
+    }
+}
+
+// --- the recovery copy ---
+
+void TMainForm::startRecovery(const std::filesystem::path& folder) {
+    if (keeper_ || closed_) return;
+    recoveryStore_ = std::make_unique<RecoveryStore>(folder);
+    // A failed write is said once, on this thread.
+    keeper_ = std::make_unique<RecoveryKeeper>(*core_, *recoveryStore_, nullptr, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (closed_ || !keeper_) return;
+                if (std::optional<std::string> failure = keeper_->takeFailure())
+                    ShowStatus(*failure, kYellow, false);
+            },
+            Qt::QueuedConnection);
+    });
+    recoveryTimer_ = new QTimer(this);
+    recoveryTimer_->setSingleShot(true);
+    recoveryTimer_->setTimerType(Qt::PreciseTimer);  // never early: the copy is due when it fires
+    connect(recoveryTimer_, &QTimer::timeout, this, [this] {
+        if (closed_ || !keeper_) return;
+        keeper_->tick();
+        armRecoveryTimer();
+    });
+    offerLeftCopies();
+    keeper_->noteChange();
+    armRecoveryTimer();
+}
+
+void TMainForm::armRecoveryTimer() {
+    const std::optional<std::chrono::milliseconds> wait = keeper_->untilDue();
+    if (!wait)
+        recoveryTimer_->stop();
+    else if (!recoveryTimer_->isActive())
+        recoveryTimer_->start(static_cast<int>(wait->count()));
+}
+
+void TMainForm::offerLeftCopies() {
+    LeftCopies left = recoveryStore_->findLeftCopies();
+    QStringList lines;
+    for (const std::string& m : left.messages) lines << QString::fromStdString(m);
+    bool recovered = false;
+    // Newest first: the one a user most likely wants back.
+    for (auto it = left.copies.rbegin(); it != left.copies.rend(); ++it) {
+        if (recovered || closed_) {
+            recoveryStore_->letGo(it->id);
+            continue;
+        }
+        QMessageBox box(QMessageBox::Question, kApplicationTitle, QString::fromStdString(recoveryQuestion(it->copy)),
+                        QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("RecoveryQuestion"));
+        QPushButton* recover = box.addButton(QStringLiteral("Recover"), QMessageBox::AcceptRole);
+        QAbstractButton* discard = box.addButton(QMessageBox::Discard);
+        box.setDefaultButton(recover);
+        QAbstractButton* chosen = ask(box);
+        if (chosen && chosen == recover) {
+            recovered = core_->recover(it->copy);
+            if (!recovered) {
+                recoveryStore_->letGo(it->id);
+                continue;
+            }
+            // The copy becomes this program's, kept until Save or a clean end.
+            const FileResult kept = recoveryStore_->adopt(it->id);
+            if (kept.ok())
+                keeper_->adopted();
+            else
+                lines << QStringLiteral("The recovered sequence's copy stays where it was: %1")
+                             .arg(QString::fromStdString(kept.error));
+            soundtrack_->recovered(it->copy.fileName);
+        } else if (chosen && chosen == discard) {
+            recoveryStore_->discard(it->id);
+        } else {
+            recoveryStore_->letGo(it->id);  // offered again at a later start
+        }
+    }
+    if (!lines.isEmpty()) tellAboutRecovery(lines.join(QLatin1Char('\n')));
+}
+
+void TMainForm::tellAboutRecovery(const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, kApplicationTitle, text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("RecoveryMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }

@@ -5,9 +5,19 @@
 // 32 channel strips and the help panel. It is the view of the editor core:
 // every user action goes to a handler of the core, and the core shows its
 // results through MainWindowView.
+//
+// No work is lost without a word: Exit, closing the window and Open ask
+// "Save changes to NAME?" (Save, Discard, Cancel) while the sequence or its
+// soundtrack has changes not saved; during a playback the question comes
+// once the player has stopped as Stop stops it. Edit > Undo and Redo name
+// the step and are disabled while there is none and during a playback. Once
+// startRecovery has run, a recovery copy is kept while there are unsaved
+// changes, and copies left by a program that ended without a clean exit are
+// offered.
 
 #include <QMainWindow>
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,7 +26,10 @@
 #include "link/Notifier.h"
 #include "link/TickSource.h"
 
+class QAbstractButton;
 class QFileDialog;
+class QMessageBox;
+class QTimer;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -31,8 +44,10 @@ class TAboutForm;
 class ServoView;
 class TimelineWindow;
 class SoundtrackController;
+class RecoveryKeeper;
+class RecoveryStore;
 
-class TMainForm : public QMainWindow, public MainWindowView, public Notifier {
+class TMainForm : public QMainWindow, public MainWindowView, public Notifier, private PlaybackObserver {
     Q_OBJECT
 public:
     explicit TMainForm(TickSource& ticks = systemTickSource(), EditorCore::PortLister ports = {},
@@ -88,6 +103,28 @@ public:
     // Replaces the end of the event loop (tests, which run no loop).
     std::function<void()> onQuit;
 
+    // --- not losing work ---
+    void ExitClick();   // File > Exit: the question, then the core's QuitClick
+    void OpenClick();   // Sequence > Open: the question, then the core's Open1Click
+    void UndoClick();   // Edit > Undo
+    void RedoClick();   // Edit > Redo
+    // The sequence (core) or its soundtrack differs from what the last Open
+    // read or Save wrote.
+    bool hasUnsavedChanges() const;
+    // Keeps this window's recovery copy in folder from now on (the program
+    // passes RecoveryStore::defaultFolder()), after offering, newest first,
+    // the copies left there by programs no longer running: "Recover the
+    // unsaved sequence NAME from DATE?" Recover takes one and lets the rest
+    // be for a later start; Discard removes it; closing the question keeps
+    // it for a later start. A copy that cannot be read is moved aside and
+    // said in a box that does not block. Nothing is kept before this call.
+    void startRecovery(const std::filesystem::path& folder);
+    RecoveryKeeper* recovery() const { return keeper_.get(); }
+    // The window's questions (unsaved changes, recovery) are this box as
+    // built; shown modally unless answerQuestion is set, which then gives
+    // the button pressed (tests). Null: the box was closed without one.
+    std::function<QAbstractButton*(QMessageBox&)> answerQuestion;
+
     // For tests and diagnostics.
     int beepCount() const { return beeps_; }
     bool quitRequested() const { return quitRequested_; }
@@ -112,6 +149,7 @@ public:
     QMenu* SelCommPort;
     QAction* SimulatedController = nullptr;  // null where there is none
     QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Timeline, *Soundtrack, *Readme1, *About1;
+    QAction *Undo, *Redo;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -130,6 +168,27 @@ private:
     template <typename Result> std::function<void()> coreHandler(Result (EditorCore::*handler)());
     void detachStrips();
 
+    // What may stop a Exit, a close or an Open: true when it may go on now.
+    // During a playback it stops the player as Stop does and has the request
+    // made again once the player has returned.
+    enum class Leaving { Exit, Close, Open };
+    bool changesMayGo(Leaving why);
+    QAbstractButton* ask(QMessageBox& box);
+    void coreChanged();  // the core's change listener
+    void refreshEditMenu();
+    void armRecoveryTimer();
+    void offerLeftCopies();
+    void tellAboutRecovery(const QString& text);  // a box that does not block
+    // --- PlaybackObserver: the Edit menu and deferred requests follow the player ---
+    void playbackStarted(int frame, bool resumed) override;
+    void frameBegins(int) override {}
+    void jumped(int) override {}
+    void playbackEnded(PlaybackEnd how) override;
+
+    // Made after the core, gone after it; the store outlives the keeper.
+    std::unique_ptr<RecoveryStore> recoveryStore_;
+    std::unique_ptr<RecoveryKeeper> keeper_;
+    QTimer* recoveryTimer_ = nullptr;
     // Made after the core, gone after it (told to let go of it first).
     std::unique_ptr<SoundtrackController> soundtrack_;
     std::unique_ptr<EditorCore> core_;
@@ -144,6 +203,9 @@ private:
     QFileDialog* SaveDialog1 = nullptr;
     int beeps_ = 0;
     bool quitRequested_ = false;
+    bool ending_ = false;  // Exit went ahead: closing asks nothing more
     bool closed_ = false;
+    int playersRunning_ = 0;  // players on the stack (started, not yet ended)
+    std::optional<Leaving> deferred_;  // asked again once the player has returned
     bool centred_ = false;
 };

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The KDX Interface program: the main window, the hidden about window and
-// the event loop. No settings; one option: --simulator starts with the
-// simulated controller chosen and its servo view open (KDX_EXIT_AFTER_SHOW
-// serves the package's install check alone). --help and --version answer
+// the event loop. No settings; the recovery copies of unsaved work live in
+// the user's state folder (RecoveryStore::defaultFolder), and a copy left by
+// a run that did not end cleanly is offered once the window is up. One
+// option: --simulator starts with the simulated controller chosen and its
+// servo view open (KDX_EXIT_AFTER_SHOW serves the package's install check
+// alone: it neither offers nor keeps recovery copies). --help and --version answer
 // without starting the toolkit; any other argument that the toolkit does not
 // take as its own is a usage error (status 2), and no window opens.
 
@@ -16,6 +19,7 @@
 #include <string_view>
 
 #include "ProgramVersion.h"
+#include "editor/RecoveryStore.h"
 #include "sequence/SequenceFileIo.h"
 #include "ui/Pictures.h"
 #include "ui/TAboutForm.h"
@@ -28,7 +32,9 @@ const char kUsage[] =
     "\n"
     "The window for composing servo motion and playing it on the KDX serial\n"
     "servo controller. It stores no settings; the port is chosen in every run\n"
-    "from File > Select Comm Port.\n"
+    "from File > Select Comm Port. While a sequence has unsaved changes, a\n"
+    "recovery copy is kept in $XDG_STATE_HOME/kdx-interface (by default\n"
+    "~/.local/state/kdx-interface) and offered at the next start after a crash.\n"
     "\n"
     "Options:\n"
     "  --simulator  start with the simulated controller chosen and its servo\n"
@@ -103,9 +109,14 @@ int main(int argc, char* argv[]) {
             std::fflush(stdout);
             QApplication::exit(mainForm.isVisible() ? 0 : 1);
         });
-    } else if (simulator) {
-        // Once the window is up, as if chosen from the port submenu.
-        QTimer::singleShot(0, &mainForm, [&mainForm] { mainForm.SimulatedControllerClick(); });
+    } else {
+        // Once the window is up: the copies left over first (their question
+        // runs its own event loop), then the port as if chosen from the
+        // port submenu.
+        QTimer::singleShot(0, &mainForm, [&mainForm, simulator] {
+            mainForm.startRecovery(RecoveryStore::defaultFolder());
+            if (simulator) mainForm.SimulatedControllerClick();
+        });
     }
     return app.exec();
 }

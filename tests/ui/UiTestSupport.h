@@ -52,16 +52,24 @@ public:
 };
 
 // The main window and the about window as the program makes them, shown
-// and active.
+// and active. The window's questions are answered with `answer` (by default
+// Discard, so that closing a window with unsaved changes ends it) and noted
+// in `questions`.
 struct Window {
     WatchedTicks ticks;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<TAboutForm> about;
     bool quit = false;
+    std::vector<QString> questions;
+    QMessageBox::StandardButton answer = QMessageBox::Discard;
 
     explicit Window(EditorCore::PortLister ports = [] { return std::vector<std::string>{}; }) {
         form = std::make_unique<TMainForm>(ticks, std::move(ports));
         form->onQuit = [this] { quit = true; };
+        form->answerQuestion = [this](QMessageBox& box) -> QAbstractButton* {
+            questions.push_back(box.text());
+            return box.button(answer);
+        };
         about = std::make_unique<TAboutForm>();
         form->setAboutForm(about.get());
         ticks.field = form->Msg;

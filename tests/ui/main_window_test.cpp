@@ -47,6 +47,18 @@ void typeFileName(QFileDialog* dialog, const QString& name) {
     static_cast<QDialog*>(dialog)->accept();
 }
 
+// Sequence > Save to path, answered in the file dialog: the sequence then
+// has nothing unsaved.
+void saveAs(Window& w, const std::string& path) {
+    onNextModal([path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        typeFileName(dialog, QString::fromStdString(path));
+    });
+    w.form->Save1->trigger();
+    QVERIFY(!w.form->hasUnsavedChanges());
+}
+
 void openSim(Window& w, sim::ControllerSimulator& s) {
     QVERIFY2(s.start(), s.error().c_str());
     w.core().ComPortComboClick(s.portName());
@@ -222,6 +234,10 @@ void MainWindowTest::exitDuringPlaybackPlaysNoFurtherFrame() {
     record(w, w.strip(0).StaticTextMin);  // frame 1: channel 0 at 500
     QCOMPARE(box(w, 0), QString("500"));
     QVERIFY(waitForPositions(s, 2));  // the two edits, before looking on
+    // Saved: nothing to ask about (with unsaved changes, the playback stops
+    // first and the question follows).
+    TempFolder folder;
+    saveAs(w, folder.file("two.KDX"));
     s.clear();
     // Chosen from the menu while the player handles events at frame 0.
     QTimer::singleShot(0, w.form->Exit, &QAction::trigger);
@@ -240,6 +256,10 @@ void MainWindowTest::closingDuringPlaybackLeavesThePortAlone() {
     record(w, w.strip(0).StaticTextMax);
     record(w, w.strip(0).StaticTextMin);
     QVERIFY(waitForPositions(s, 2));
+    // Saved: nothing to ask about (with unsaved changes, the playback stops
+    // first and the question follows).
+    TempFolder folder;
+    saveAs(w, folder.file("two.KDX"));
     s.clear();
     QTimer::singleShot(0, w.form.get(), &QWidget::close);
     w.form->PlayButton->click();

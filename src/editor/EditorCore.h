@@ -142,6 +142,12 @@ public:
     // under way: it is the newest step and may still grow, so that a text
     // field's own undo takes back only this typing.
     bool typingUnderWay(int channel, EditControl box) const;
+    // Takes the typing under way in that box back whole, as a text field's
+    // undo does: the state before it returns (the box's text, the slider,
+    // the marks), a typing mode it set ends without a sync, nothing typed
+    // having been sent, and it leaves no step (nothing to redo). Refused
+    // (false) while a playback runs and when no typing is under way there.
+    bool takeBackTyping(int channel, EditControl box);
     static constexpr std::size_t kStepsKept = EditHistory::kStepsKept;
 
     // --- the sequence's file ---

@@ -182,6 +182,18 @@ bool EditorCore::typingUnderWay(int channel, EditControl box) const {
     return newest && newest->growth == Growth::Typing && newest->channel == channel && newest->control == box;
 }
 
+bool EditorCore::takeBackTyping(int channel, EditControl box) {
+    if (state_.playing || !typingUnderWay(channel, box)) return false;
+    if (box == EditControl::Position && state_.typingPosition && typingChannel_ == channel)
+        state_.typingPosition = false;
+    const SnapshotPtr before = history_.growing()->before;
+    history_.dropGrowing();
+    history_.noteRestored(before);
+    restore(*before, nullptr);
+    changed();
+    return true;
+}
+
 bool EditorCore::canUndo() const { return !state_.playing && history_.canUndo(); }
 
 bool EditorCore::canRedo() const { return !state_.playing && history_.canRedo(); }

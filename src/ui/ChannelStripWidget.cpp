@@ -47,8 +47,10 @@ ChannelStripWidget::ChannelStripWidget(EditorCore& core, int channel, std::funct
     // program's Undo.
     const std::pair<NumberBox*, EditControl> boxes[] = {
         {PositionEdit, EditControl::Position}, {RateEdit, EditControl::Rate}, {PauseEdit, EditControl::Pause}};
-    for (const auto& [box, control] : boxes)
+    for (const auto& [box, control] : boxes) {
         box->edit()->typingUnderWay = [&core, channel, control = control] { return core.typingUnderWay(channel, control); };
+        box->edit()->takeBackTyping = [&core, channel, control = control] { core.takeBackTyping(channel, control); };
+    }
     // The up/down buttons take no focus, and the wheel moves a slider that
     // has none: so these end typing mode themselves (in whichever position
     // box it is set), before their own step.

@@ -135,6 +135,7 @@ void NumberEdit::render() {
 void NumberEdit::detach() {
     model_ = nullptr;
     typingUnderWay = nullptr;
+    takeBackTyping = nullptr;
     heldModifiers_.clear();
 }
 
@@ -203,10 +204,13 @@ void NumberEdit::keyPressEvent(QKeyEvent* event) {
         heldModifiers_.clear();
         // The field's undo and redo edit the text as typing does (textEdited).
         if (ownHistoryTakes(chord)) {
-            if (chord == Chord::Undo)
-                undo();
-            else
+            QPointer<NumberEdit> self(this);
+            if (chord == Chord::Redo) {
                 redo();
+            } else {
+                undo();
+                if (self && !isUndoAvailable() && takeBackTyping) takeBackTyping();
+            }
         }
         event->accept();  // else the program's (none to take, or it would have)
         return;

@@ -51,8 +51,10 @@ private:
 //
 // Ctrl+Z, and Ctrl+Shift+Z or Ctrl+Y, are the field's own undo and redo of
 // the typing under way (typingUnderWay says whether it is; the field's own
-// history starts afresh with each new typing), as in any text field; else
-// they are left to the program's Undo and Redo and never reach the model. A
+// history starts afresh with each new typing), as in any text field; an
+// undo back to where the typing began takes it back whole (takeBackTyping:
+// its marks too). Else they are left to the program's Undo and Redo and
+// never reach the model. A
 // modifier key (Shift, Ctrl, Alt) pressed on its own reaches the model when
 // the next key comes, when it is released or when the field is left, so
 // that the Ctrl of Ctrl+Z does not end the typing it is to take back.
@@ -64,6 +66,7 @@ public:
     void render();
 
     std::function<bool()> typingUnderWay;
+    std::function<void()> takeBackTyping;
 
 protected:
     bool event(QEvent* event) override;

@@ -33,6 +33,7 @@ void EditorCore::ComPortComboClick(const std::string& caption) {
     view_.ShowStatus(" Opening Comm Port", kAqua, true);
     Delay(500);
     if (serialPort.Open(caption, "2400", "None", "8", true)) {
+        schedule_.forgetLine();  // its sends may take another time
         ++state.portStatus;
         lostPortName_.clear();
         view_.ShowStatus("  Comm Port Open", kLime, true);

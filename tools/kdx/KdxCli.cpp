@@ -587,7 +587,7 @@ int cmdCheck(const Invocation& inv, std::ostream& out, std::ostream& err) {
     Sequence seq;
     if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
     int status = kKdxOk;
-    for (const Move& m : modelMoves(recordPass(seq))) {
+    for (const Move& m : modelMoves(Timeline::of(seq))) {
         if (m.finishes()) continue;
         out << describeUnfinished(m) << '\n';
         status = kKdxUnfinishedMoves;
@@ -600,8 +600,8 @@ int cmdPlot(const Invocation& inv, std::ostream& err) {
     if (target == inv.options.end()) throw UsageError{"missing -o OUT.svg for plot"};
     Sequence seq;
     if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
-    const MotionRecord record = recordPass(seq);
-    const std::string svg = plotMotionSvg(record, modelMoves(record));
+    const Timeline timeline = Timeline::of(seq);
+    const std::string svg = plotMotionSvg(timeline, modelMoves(timeline));
     std::ofstream file(target->second, std::ios::binary | std::ios::trunc);
     file << svg;
     file.close();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "show/Timeline.h"
 
+#include <array>
 #include <bitset>
 #include <functional>
 #include <memory>
@@ -213,18 +214,16 @@ Timeline Timeline::of(const Sequence& loaded) {
     timeline.passMs = clock.ms() - originMs;
     for (SentCommand& c : timeline.commands) c.atMs -= originMs;
     for (JumpTaken& j : timeline.jumps) j.atMs -= originMs;
-    // Commands and frames are both in order of time: one walk through each.
-    size_t next = 0;
+    // A frame's pass is begun once: its commands are those that name it.
+    std::array<int, kFrameCount> sent{};
+    for (const SentCommand& c : timeline.commands)
+        if (Sequence::validFrame(c.pass)) ++sent[static_cast<size_t>(c.pass)];
     for (size_t i = 0; i < timeline.frames.size(); ++i) {
         FrameBegun& f = timeline.frames[i];
         f.atMs -= originMs;
         const double end = i + 1 < timeline.frames.size() ? timeline.frames[i + 1].atMs - originMs : timeline.passMs;
         f.holdsMs = end - f.atMs;
-        while (next < timeline.commands.size() && timeline.commands[next].pass != f.frame) ++next;
-        while (next < timeline.commands.size() && timeline.commands[next].pass == f.frame) {
-            ++f.commands;
-            ++next;
-        }
+        f.commands = sent[static_cast<size_t>(f.frame)];
     }
     return timeline;
 }

@@ -17,35 +17,36 @@ void PlaybackSchedule::forgetLine() { sendsSeen_ = 0; }
 
 std::optional<uint64_t> PlaybackSchedule::sendUs() const {
     if (sendsSeen_ == 0) return std::nullopt;
-    const size_t n = std::min(sendsSeen_, kSendsLearnt);
-    std::array<uint64_t, kSendsLearnt> sorted = sends_;
-    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n));
-    return sorted[n / 2];
+    return medianSendUs_;
 }
 
 void PlaybackSchedule::learn(uint64_t sendUs) {
     sends_[sendsSeen_ % kSendsLearnt] = std::min(sendUs, kPositionCommandWireUs);
     ++sendsSeen_;
+    const size_t n = std::min(sendsSeen_, kSendsLearnt);
+    std::array<uint64_t, kSendsLearnt> sorted = sends_;
+    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n));
+    medianSendUs_ = sorted[n / 2];
 }
 
-void PlaybackSchedule::send(const std::function<void()>& send, const Redraw& redraw) {
+uint64_t PlaybackSchedule::nowUs() { return ticks_.microseconds(); }
+
+uint64_t PlaybackSchedule::awaitSend(const Redraw& redraw) {
     const uint64_t dueUs = pointUs_ + kPositionCommandWireUs;
-    const std::optional<uint64_t> takes = sendUs();
-    sleepUntil(dueUs - takes.value_or(kPositionCommandWireUs), redraw);
-    const uint64_t t0 = ticks_.microseconds();
-    send();
-    const uint64_t t1 = ticks_.microseconds();
-    learn(t1 - t0);
-    // On a line not known yet, a command that arrived early sets the point
-    // where it arrived: the show goes on from there.
-    pointUs_ = !takes && t1 < dueUs ? t1 : dueUs;
-    settle();
+    // A line not seen yet is taken to be as slow as the wire.
+    sleepUntil(dueUs - sendUs().value_or(kPositionCommandWireUs), redraw);
+    return ticks_.microseconds();
 }
 
-void PlaybackSchedule::sendAtOnce(const std::function<void()>& send) {
-    const uint64_t t0 = ticks_.microseconds();
-    send();
-    learn(ticks_.microseconds() - t0);
+void PlaybackSchedule::sent(uint64_t startUs) {
+    const bool seen = sendsSeen_ > 0;
+    const uint64_t dueUs = pointUs_ + kPositionCommandWireUs;
+    const uint64_t now = ticks_.microseconds();
+    learn(now - startUs);
+    // On a line not seen before, a command that arrived early sets the point
+    // where it arrived: the show goes on from there.
+    pointUs_ = !seen && now < dueUs ? now : dueUs;
+    settle();
 }
 
 void PlaybackSchedule::wait(uint32_t ms, const Redraw& redraw) {

@@ -55,10 +55,20 @@ public:
 
     // A command of the show: waits until it should leave, calls `send`, and
     // moves the point to the moment the command was due.
-    void send(const std::function<void()>& send, const Redraw& redraw = nullptr);
+    template <typename Send>
+    void send(Send&& send, const Redraw& redraw = nullptr) {
+        const uint64_t t0 = awaitSend(redraw);
+        send();
+        sent(t0);
+    }
     // A command outside the show (a live edit at rest): sent at once; its
     // time teaches the schedule how long a send takes on this line.
-    void sendAtOnce(const std::function<void()>& send);
+    template <typename Send>
+    void sendAtOnce(Send&& send) {
+        const uint64_t t0 = nowUs();
+        send();
+        learn(nowUs() - t0);
+    }
     // The pause after a command: waits until the point plus ms, less what
     // earlier steps ended late, and moves the point there.
     void wait(uint32_t ms, const Redraw& redraw = nullptr);
@@ -74,6 +84,9 @@ public:
     static constexpr size_t kSendsLearnt = 5;
 
 private:
+    uint64_t awaitSend(const Redraw& redraw);  // the send's start
+    void sent(uint64_t startUs);
+    uint64_t nowUs();
     void sleepUntil(uint64_t momentUs, const Redraw& redraw);
     void learn(uint64_t sendUs);
     void settle();  // behindUs_ from now; a stall moves the point
@@ -83,4 +96,5 @@ private:
     uint64_t behindUs_ = 0;
     std::array<uint64_t, kSendsLearnt> sends_{};  // the latest, oldest overwritten first
     size_t sendsSeen_ = 0;
+    uint64_t medianSendUs_ = 0;  // of the latest kSendsLearnt
 };

@@ -202,6 +202,13 @@ Timeline Timeline::of(const Sequence& loaded) {
     };
     view.onFrameShown = [&] { recorder.frameShown(); };
 
+    // At most a display's commands and a pass's for each used frame, and
+    // loading's: room for them all at once.
+    int used = 0;
+    for (int f = 0; f < kFrameCount; ++f) used += loaded.frame(f).frameUsed != 0;
+    timeline.commands.reserve(static_cast<size_t>(2 * kChannelCount * (used + 1)));
+    timeline.frames.reserve(static_cast<size_t>(used));
+
     // As after loading the file: frame 0 is shown, which marks and sends.
     core.sequence = loaded;
     core.StartFrameClick();

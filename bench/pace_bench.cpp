@@ -131,11 +131,9 @@ PassResult onePass(int frames, int32_t pause) {
     EditorCore core(view, notifier, systemTickSource(), [] { return std::vector<std::string>{}; },
                     std::move(timed));
     core.FormCreate();
-    if (!core.serialPort.Open(sim.portName(), "2400", "None", "8", true)) return r;
-    core.state.portStatus = 0;
+    if (!core.openPort(sim.portName())) return r;
     // As after Open: frame 0 shown, its commands sent; then a quiet line.
-    core.sequence = seq;
-    core.StartFrameClick();
+    core.openSequence(seq);
     const size_t loaded = timeline.commands.size() - points.size();
     auto positions = [](const std::vector<sim::Event>& ev) {
         std::vector<double> out;
@@ -157,7 +155,7 @@ PassResult onePass(int frames, int32_t pause) {
                      std::chrono::seconds(10)))
         return r;
     const std::vector<double> arrived = positions(sim.events());
-    core.serialPort.Close();
+    core.FormClose();
     if (arrived.size() != points.size()) {
         std::fprintf(stderr, "%zu commands arrived, the timeline has %zu\n", arrived.size(), points.size());
         return r;

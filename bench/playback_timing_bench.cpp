@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,38 @@ std::vector<double> arrivals(const std::vector<sim::Event>& events) {
     return out;
 }
 
+// Earlier revisions kept the core's state public and had no operations for
+// opening a port or a sequence; the same source builds against either.
+template <typename Core>
+const EditorState& stateOf(Core& core) {
+    if constexpr (requires { core.state(); })
+        return core.state();
+    else
+        return core.state;
+}
+
+template <typename Core>
+bool openOn(Core& core, const std::string& port) {
+    if constexpr (requires { core.openPort(port); }) {
+        return core.openPort(port);
+    } else {
+        if (!core.serialPort.Open(port, "2400", "None", "8", true)) return false;
+        core.state.portStatus = 0;
+        return true;
+    }
+}
+
+// As Open leaves it: the show in the core, frame 0 shown (which sends).
+template <typename Core>
+void load(Core& core, const Sequence& show) {
+    if constexpr (requires { core.openSequence(show); }) {
+        core.openSequence(show);
+    } else {
+        core.sequence = show;
+        core.StartFrameClick();
+    }
+}
+
 // A core with its port open on a fresh simulator, the show loaded and frame 0
 // shown (its commands already taken off the line).
 struct Rig {
@@ -88,28 +121,28 @@ struct Rig {
             std::fprintf(stderr, "no pseudo-terminal: %s\n", sim.error().c_str());
             return false;
         }
-        if (!core.serialPort.Open(sim.portName(), "2400", "None", "8", true)) return false;
-        core.state.portStatus = 0;
+        if (!openOn(core, sim.portName())) return false;
+        auto show = std::make_unique<Sequence>();
         for (int f = 0; f < kFrames; ++f) {
             for (int c = 0; c < kChannels; ++c) {
-                ChannelSetting& s = core.sequence.channel(f, c);
+                ChannelSetting& s = show->channel(f, c);
                 s.position = 1000 + 30 * c;
                 s.rate = 1 + f % 8;
                 s.offset = 0;
                 s.pause = pause;
                 s.changed = 1;
             }
-            core.sequence.frame(f).frameUsed = 1;
-            core.sequence.frame(f).jumpTo = loop && f == kFrames - 1 ? 0 : -1;
+            show->frame(f).frameUsed = 1;
+            show->frame(f).jumpTo = loop && f == kFrames - 1 ? 0 : -1;
         }
-        core.StartFrameClick();
+        load(core, *show);
         const bool shown = sim.waitFor([](const std::vector<sim::Event>& ev) { return ev.size() >= 2 * kChannels; },
                                        std::chrono::seconds(10));
         usleep(100000);
         sim.clear();
         return shown;
     }
-    ~Rig() { core.serialPort.Close(); }
+    ~Rig() { core.FormClose(); }
 };
 
 struct Pass {
@@ -153,7 +186,7 @@ bool looping(int32_t pause, const std::vector<double>& seconds, std::vector<Late
     const Clock::time_point t0 = Clock::now();
     double firstMs = -1;
     rig.view.onEvents = [&](int) {
-        if (next >= seconds.size() || !rig.core.state.playing || rig.core.state.paused) return;
+        if (next >= seconds.size() || !stateOf(rig.core).playing || stateOf(rig.core).paused) return;
         if (firstMs < 0) {
             const std::vector<sim::Event> ev = rig.sim.events();
             const std::vector<double> at = arrivals(ev);

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,12 +70,10 @@ bool playOnce(Run& out) {
     }
     EditorCore core(view, notifier, systemTickSource(), [] { return std::vector<std::string>{}; });
     core.FormCreate();
-    if (!core.serialPort.Open(sim.portName(), "2400", "None", "8", true)) return false;
-    core.state.portStatus = 0;
+    if (!core.openPort(sim.portName())) return false;
 
     // As after Open: frame 0 shown, its commands sent.
-    core.sequence = show();
-    core.StartFrameClick();
+    core.openSequence(show());
     sim.waitFor([&](const std::vector<sim::Event>& ev) { return positionCount(ev) >= 2 * kChannelsPerFrame; },
                 std::chrono::seconds(10));
     sim.clear();
@@ -92,7 +91,7 @@ bool playOnce(Run& out) {
     sim.waitFor([&](const std::vector<sim::Event>& ev) { return positionCount(ev) >= 2 * stored - kChannelsPerFrame; },
                 std::chrono::seconds(10));
     out.commands = positionCount(sim.events());
-    core.serialPort.Close();
+    core.FormClose();
     if (view.statusText != " Sequence Complete ") {
         std::fprintf(stderr, "playback did not complete: \"%s\"\n", view.statusText.c_str());
         return false;

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "link/TickSource.h"
@@ -55,8 +56,9 @@ void runEventLoop(int ms) {
 
 // Frames whose servos sweep back and forth at a rate that keeps them moving.
 void buildSequence(EditorCore& core) {
+    auto show = std::make_unique<Sequence>(core.sequence());
     for (int f = 0; f < kFrames; ++f) {
-        Frame& frame = core.sequence.frame(f);
+        Frame& frame = show->frame(f);
         frame.frameUsed = 1;
         for (int c = 0; c < kChannelsPerFrame; ++c) {
             ChannelSetting& s = frame.channels[c * (kChannelCount / kChannelsPerFrame)];
@@ -66,6 +68,7 @@ void buildSequence(EditorCore& core) {
             s.changed = 1;
         }
     }
+    core.replaceSequence(*show);
 }
 
 // Wall time of one Play; the window thread's processor time in cpuMs.
@@ -89,8 +92,8 @@ double windowCpuShare(int ms) {
 
 void sendAll(EditorCore& core, int rate, int position) {
     for (int c = 0; c < kChannelCount; ++c) {
-        core.strip(c).RateEdit.setValue(rate);
-        core.strip(c).PositionEdit.setValue(position);
+        core.userStrip(c).RateEdit.setText(std::to_string(rate));
+        core.userStrip(c).PositionEdit.setText(std::to_string(position));
     }
 }
 
@@ -98,10 +101,10 @@ void sendAll(EditorCore& core, int rate, int position) {
 // follow it (the view's refresh and redraw when it is open), rate 0.
 double msPerEdit(TMainForm& form, int edits) {
     EditorCore& core = form.core();
-    core.strip(3).RateEdit.setValue(0);
+    core.userStrip(3).RateEdit.setText("0");
     const double cpu0 = threadCpuMs();
     for (int i = 0; i < edits; ++i) {
-        core.strip(3).PositionEdit.setValue(i % 2 ? 1000 : 2000);
+        core.userStrip(3).PositionEdit.setText(std::to_string(i % 2 ? 1000 : 2000));
         auto simulator = core.simulator();
         simulator->waitForBytes(simulator->receivedCount(), std::chrono::milliseconds(0));
         QCoreApplication::processEvents();

@@ -45,17 +45,17 @@ int main(int argc, char* argv[]) {
     const int ch2[] = {800, 2200, 900, 2300, 800, 2000};
     const int ch4[] = {1500, 1500, 1500, 2500, 2500, 1000};
     for (int f = 0; f < 6; ++f) {
-        core.strip(0).RateEdit.setValue(2);
-        core.strip(0).PositionEdit.setValue(ch0[f]);
-        core.strip(0).PauseEdit.setValue(250);
-        core.strip(1).RateEdit.setValue(4);
-        core.strip(1).PositionEdit.setValue(ch1[f]);
-        core.strip(1).PauseEdit.setValue(150);
-        core.strip(2).RateEdit.setValue(40);
-        core.strip(2).PositionEdit.setValue(ch2[f]);
-        core.strip(4).RateEdit.setValue(63);
-        core.strip(4).PositionEdit.setValue(ch4[f]);
-        core.strip(4).PauseEdit.setValue(100);
+        core.userStrip(0).RateEdit.setText("2");
+        core.userStrip(0).PositionEdit.setText(std::to_string(ch0[f]));
+        core.userStrip(0).PauseEdit.setText("250");
+        core.userStrip(1).RateEdit.setText("4");
+        core.userStrip(1).PositionEdit.setText(std::to_string(ch1[f]));
+        core.userStrip(1).PauseEdit.setText("150");
+        core.userStrip(2).RateEdit.setText("40");
+        core.userStrip(2).PositionEdit.setText(std::to_string(ch2[f]));
+        core.userStrip(4).RateEdit.setText("63");
+        core.userStrip(4).PositionEdit.setText(std::to_string(ch4[f]));
+        core.userStrip(4).PauseEdit.setText("100");
         core.WriteFrameClick();
     }
     core.DelFrameClick();  // the copy after frame 5

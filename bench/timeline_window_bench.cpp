@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "link/TickSource.h"
@@ -52,8 +53,9 @@ void runEventLoop(int ms) {
 }
 
 void buildSequence(EditorCore& core, int frames, int channels, int pause) {
+    auto show = std::make_unique<Sequence>(core.sequence());
     for (int f = 0; f < frames; ++f) {
-        Frame& frame = core.sequence.frame(f);
+        Frame& frame = show->frame(f);
         frame.frameUsed = 1;
         for (int c = 0; c < channels; ++c) {
             ChannelSetting& s = frame.channels[c * (kChannelCount / channels)];
@@ -63,6 +65,7 @@ void buildSequence(EditorCore& core, int frames, int channels, int pause) {
             s.changed = 1;
         }
     }
+    core.replaceSequence(*show);
 }
 
 struct Play {
@@ -146,7 +149,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer t;
         t.start();
-        const Timeline record = Timeline::of(form.core().sequence);
+        const Timeline record = Timeline::of(form.core().sequence());
         const std::vector<Move> moves = modelMoves(record);
         passMs.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }

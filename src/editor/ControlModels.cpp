@@ -5,6 +5,15 @@
 #include <charconv>
 #include <climits>
 
+namespace {
+void runUserAction(const UserActionRunner& runner, UserAction kind, const std::function<void()>& action) {
+    if (runner)
+        runner(kind, action);
+    else
+        action();
+}
+}  // namespace
+
 SliderModel::SliderModel(int minimum, int maximum, int position, int lineStep, int pageStep)
     : minimum_(minimum), maximum_(maximum), position_(position), lineStep_(lineStep),
       pageStep_(pageStep) {}
@@ -22,8 +31,18 @@ void SliderModel::setPosition(int position) {
 }
 
 void SliderModel::userMove(int position) {
-    store(std::clamp(position, minimum_, maximum_));
-    if (onChange) onChange();
+    runUserAction(onUserAction, UserAction::Move, [&] {
+        store(std::clamp(position, minimum_, maximum_));
+        if (onChange) onChange();
+    });
+}
+
+void SliderModel::userPress() {
+    if (onHold) onHold(true);
+}
+
+void SliderModel::userRelease() {
+    if (onHold) onHold(false);
 }
 
 NumberBoxModel::NumberBoxModel(int minimum, int maximum, int step, int value)
@@ -60,23 +79,32 @@ void NumberBoxModel::storeText(const std::string& text) {
 
 void NumberBoxModel::setValue(int value) { storeText(std::to_string(clamp(value))); }
 
-void NumberBoxModel::setText(const std::string& text) { storeText(text); }
+void NumberBoxModel::setText(const std::string& text) {
+    runUserAction(onUserAction, UserAction::Text, [&] { storeText(text); });
+}
 
 void NumberBoxModel::stepUp() {
-    long long v = static_cast<long long>(value()) + step_;
-    setValue(static_cast<int>(std::min<long long>(v, INT_MAX)));
+    runUserAction(onUserAction, UserAction::Step, [&] {
+        long long v = static_cast<long long>(value()) + step_;
+        setValue(static_cast<int>(std::min<long long>(v, INT_MAX)));
+    });
 }
 
 void NumberBoxModel::stepDown() {
-    long long v = static_cast<long long>(value()) - step_;
-    setValue(static_cast<int>(std::max<long long>(v, INT_MIN)));
+    runUserAction(onUserAction, UserAction::Step, [&] {
+        long long v = static_cast<long long>(value()) - step_;
+        setValue(static_cast<int>(std::max<long long>(v, INT_MIN)));
+    });
 }
 
 int NumberBoxModel::pressKey(int virtualKey) {
-    if (virtualKey == vk::Up) stepUp();
-    if (virtualKey == vk::Down) stepDown();
+    const bool steps = virtualKey == vk::Up || virtualKey == vk::Down;
     int key = virtualKey;
-    if (onKeyDown) onKeyDown(key);
+    runUserAction(onUserAction, steps ? UserAction::Step : UserAction::Key, [&] {
+        if (virtualKey == vk::Up) stepUp();
+        if (virtualKey == vk::Down) stepDown();
+        if (onKeyDown) onKeyDown(key);
+    });
     return key;
 }
 
@@ -88,19 +116,23 @@ bool NumberBoxModel::acceptsCharacter(char32_t c) {
 
 bool NumberBoxModel::typeCharacter(char32_t c) {
     if (!acceptsCharacter(c)) return false;
-    if (c == U'\b') {
-        if (!text_.empty()) setText(text_.substr(0, text_.size() - 1));
-    } else if (c >= 0x20 && c != 0x7F) {
-        setText(text_ + static_cast<char>(c));
-    }
+    runUserAction(onUserAction, UserAction::Text, [&] {
+        if (c == U'\b') {
+            if (!text_.empty()) setText(text_.substr(0, text_.size() - 1));
+        } else if (c >= 0x20 && c != 0x7F) {
+            setText(text_ + static_cast<char>(c));
+        }
+    });
     return true;
 }
 
 void NumberBoxModel::focusLost() {
-    if (onExit) onExit();
-    long long v;
-    if (parseDecimal(text_, v)) {
-        int value = static_cast<int>(v);
-        if (clamp(value) != value) setValue(value);
-    }
+    runUserAction(onUserAction, UserAction::Leave, [&] {
+        if (onExit) onExit();
+        long long v;
+        if (parseDecimal(text_, v)) {
+            int value = static_cast<int>(v);
+            if (clamp(value) != value) setValue(value);
+        }
+    });
 }

@@ -12,9 +12,26 @@
 //    not parse reads as the minimum. Typed text is not clamped; on losing the
 //    focus the focus-leaving handler runs first, then an out-of-range value
 //    is replaced by the clamped one.
+//  - Every action of the user (the calls below that say so) runs through
+//    onUserAction, told what kind of action it is, before anything changes;
+//    the program sets do not. So whoever keeps the undo history sees each
+//    user action whole, with the state before it.
 
 #include <functional>
 #include <string>
+
+// What a user's action on a control is.
+enum class UserAction {
+    Move,   // a slider movement notification (drag step, key, click, wheel)
+    Text,   // text typed or pasted into a box
+    Step,   // a box stepped up or down (its buttons, the Up and Down keys)
+    Key,    // any other key pressed in a box
+    Leave,  // the focus left a box
+};
+
+// Runs one user action: given its kind and the action itself, it must run
+// the action once, at once. Unset: the action simply runs.
+using UserActionRunner = std::function<void(UserAction, const std::function<void()>& action)>;
 
 class SliderModel {
 public:
@@ -29,11 +46,17 @@ public:
     // Program set: clamps; notifies only when the stored position changes.
     void setPosition(int position);
     // A movement notification from the user (drag step, key, click, end of
-    // a movement): clamps, stores and always notifies.
+    // a movement): clamps, stores and always notifies. A user action (Move).
     void userMove(int position);
+    // The user takes hold of the thumb (a press on it) and lets it go: the
+    // movements in between are one drag. Neither moves anything.
+    void userPress();
+    void userRelease();
 
     std::function<void()> onChange;  // the change handler
     std::function<void()> onRender;  // the view's redraw, after every store
+    UserActionRunner onUserAction;   // runs each user action
+    std::function<void(bool held)> onHold;  // told of userPress (true) and userRelease
 
 private:
     void store(int position);
@@ -54,19 +77,22 @@ public:
     // Program set: clamps, writes the decimal text, notifies if it differs.
     void setValue(int value);
     // The user edited the text (typing, pasting): stored as it is, not
-    // clamped; notifies if it differs.
+    // clamped; notifies if it differs. A user action (Text).
     void setText(const std::string& text);
-    // One up/down step: value plus or minus the step, clamped like a program set.
+    // One up/down step: value plus or minus the step, clamped like a program
+    // set. A user action (Step).
     void stepUp();
     void stepDown();
     // A key pressed in the box (Windows virtual-key code). Up (38) and Down
     // (40) step first; then the key-pressed handler sees the key. Returns the
-    // code as the handler left it (0 when consumed).
+    // code as the handler left it (0 when consumed). A user action (Step for
+    // Up and Down, else Key).
     int pressKey(int virtualKey);
     // A typed character, appended at the end of the text. Refused (false, the
-    // view beeps) unless acceptsCharacter.
+    // view beeps) unless acceptsCharacter. A user action (Text).
     bool typeCharacter(char32_t character);
     // The focus leaves the box: the focus-leaving handler, then the clamp.
+    // A user action (Leave).
     void focusLost();
 
     // Digits, "+", "-", the decimal separator and control characters other
@@ -77,6 +103,7 @@ public:
     std::function<void(int& key)> onKeyDown;  // the key-pressed handler
     std::function<void()> onExit;             // the focus-leaving handler
     std::function<void()> onRender;           // the view's redraw
+    UserActionRunner onUserAction;            // runs each user action
 
 private:
     int clamp(int value) const;

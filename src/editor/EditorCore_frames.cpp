@@ -17,10 +17,10 @@ bool followableJump(int32_t jumpTo) { return Sequence::validFrame(jumpTo); }
 }  // namespace
 
 void EditorCore::LoadFrame() {
-    if (!Sequence::validFrame(state.currentFrame)) return;
+    if (!Sequence::validFrame(state_.currentFrame)) return;
     for (int i = 0; i < kChannelCount; ++i) {
-        TChannel& s = strip(i);
-        ChannelSetting& c = sequence.channel(state.currentFrame, i);
+        TChannel& s = stripAt(i);
+        ChannelSetting& c = sequence_.channel(state_.currentFrame, i);
         c.position = s.PositionEdit.value();
         c.rate = s.RateEdit.value();
         c.offset = s.OffsetTrack.position();
@@ -36,21 +36,21 @@ void EditorCore::showJumpLabel(int32_t jumpTo, bool emptyWhenNone) {
 // Loads one channel of a frame into its strip through the ordinary setters
 // (position, rate, offset, pause), then takes the mark.
 void EditorCore::showChannel(int f, int i) {
-    TChannel& s = strip(i);
-    s.PositionEdit.setValue(sequence.channel(f, i).position);
-    s.RateEdit.setValue(sequence.channel(f, i).rate);
-    s.OffsetTrack.setPosition(sequence.channel(f, i).offset);
-    s.PauseEdit.setValue(sequence.channel(f, i).pause);
+    TChannel& s = stripAt(i);
+    s.PositionEdit.setValue(sequence_.channel(f, i).position);
+    s.RateEdit.setValue(sequence_.channel(f, i).rate);
+    s.OffsetTrack.setPosition(sequence_.channel(f, i).offset);
+    s.PauseEdit.setValue(sequence_.channel(f, i).pause);
     // Read after the four sets, so it holds the marks they just made.
-    s.changedMark = sequence.channel(f, i).changed != 0;
+    s.changedMark = sequence_.channel(f, i).changed != 0;
 }
 
 void EditorCore::UpdateDisplay() {
     for (int i = 0; i < kChannelCount; ++i) {
-        if (!Sequence::validFrame(state.currentFrame)) return;
-        const int f = state.currentFrame;
+        if (!Sequence::validFrame(state_.currentFrame)) return;
+        const int f = state_.currentFrame;
         showChannel(f, i);
-        showJumpLabel(sequence.frame(f).jumpTo, true);
+        showJumpLabel(sequence_.frame(f).jumpTo, true);
     }
 }
 
@@ -60,37 +60,39 @@ void EditorCore::IndexChange() {
     // from elsewhere.
     schedule_.restart();
     for (int i = 0; i < kChannelCount; ++i) {
-        if (!Sequence::validFrame(state.currentFrame)) return;
+        if (!Sequence::validFrame(state_.currentFrame)) return;
         // The frame is read anew at every channel: while playing, a jump
         // taken after one channel makes the next ones come from its target.
-        const int f = state.currentFrame;
+        const int f = state_.currentFrame;
         showChannel(f, i);
-        TChannel& s = strip(i);
-        const int32_t jumpTo = sequence.frame(f).jumpTo;
+        TChannel& s = stripAt(i);
+        const int32_t jumpTo = sequence_.frame(f).jumpTo;
         showJumpLabel(jumpTo, false);
-        if (s.changedMark && !state.playing) UpdateChannel(i);
-        if (state.playing && followableJump(jumpTo)) state.currentFrame = jumpTo;
+        if (s.changedMark && !state_.playing) UpdateChannel(i);
+        if (state_.playing && followableJump(jumpTo)) state_.currentFrame = jumpTo;
     }
-    if (Sequence::validFrame(state.currentFrame))
-        view_.setFrameLabel(std::to_string(state.currentFrame));
+    if (Sequence::validFrame(state_.currentFrame))
+        view_.setFrameLabel(std::to_string(state_.currentFrame));
     changed();
 }
 
 void EditorCore::WriteFrameClick() {
+    const StepScope step(*this, "Write Frame");
     LoadFrame();
-    const int f = state.currentFrame;
-    if (f == state.lastFrame && f >= 0 && f < kFrameCount - 1) {
-        sequence.copyFrame(f, f + 1);
-        state.currentFrame = f + 1;
-        state.lastFrame = state.currentFrame;
-        view_.setFrameLabel(std::to_string(state.currentFrame));
+    const int f = state_.currentFrame;
+    if (f == state_.lastFrame && f >= 0 && f < kFrameCount - 1) {
+        sequence_.copyFrame(f, f + 1);
+        state_.currentFrame = f + 1;
+        state_.lastFrame = state_.currentFrame;
+        view_.setFrameLabel(std::to_string(state_.currentFrame));
     }
     changed();
 }
 
 void EditorCore::FrameResetClick() {
+    const StepScope step(*this, "Reset");
     for (int i = 0; i < kChannelCount; ++i) {
-        TChannel& s = strip(i);
+        TChannel& s = stripAt(i);
         s.PositionEdit.setValue(kDefaultPosition);
         s.RateEdit.setValue(0);
         s.OffsetTrack.setPosition(0);
@@ -99,38 +101,40 @@ void EditorCore::FrameResetClick() {
         Delay(5);
     }
     LoadFrame();
-    if (Sequence::validFrame(state.currentFrame))
-        sequence.frame(state.currentFrame).frameUsed = 0;
+    if (Sequence::validFrame(state_.currentFrame))
+        sequence_.frame(state_.currentFrame).frameUsed = 0;
     changed();
 }
 
 void EditorCore::InsFrameClick() {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    for (int k = kFrameCount - 2; k >= state.currentFrame; --k) sequence.copyFrame(k, k + 1);
+    const StepScope step(*this, "Insert Frame");
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    for (int k = kFrameCount - 2; k >= state_.currentFrame; --k) sequence_.copyFrame(k, k + 1);
     LoadFrame();
     changed();
 }
 
 void EditorCore::DelFrameClick() {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    for (int k = state.currentFrame; k <= kFrameCount - 2; ++k) sequence.copyFrame(k + 1, k);
-    sequence.resetChannels(kFrameCount - 1);
-    if (state.lastFrame > 0) --state.lastFrame;
+    const StepScope step(*this, "Delete Frame");
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    for (int k = state_.currentFrame; k <= kFrameCount - 2; ++k) sequence_.copyFrame(k + 1, k);
+    sequence_.resetChannels(kFrameCount - 1);
+    if (state_.lastFrame > 0) --state_.lastFrame;
     changed();
 }
 
 void EditorCore::StartFrameClick() {
-    state.currentFrame = 0;
+    state_.currentFrame = 0;
     IndexChange();
 }
 
 void EditorCore::PriorFrameClick() {
-    if (state.currentFrame > 0) --state.currentFrame;
+    if (state_.currentFrame > 0) --state_.currentFrame;
     IndexChange();
 }
 
 void EditorCore::NextFrameClick() {
-    if (state.currentFrame < kFrameCount - 1) ++state.currentFrame;
+    if (state_.currentFrame < kFrameCount - 1) ++state_.currentFrame;
     const unsigned losses = portLosses_;
     IndexChange();
     // A loss met while the frame was sent stays on view.
@@ -138,13 +142,14 @@ void EditorCore::NextFrameClick() {
 }
 
 void EditorCore::LastFrameClick() {
-    state.currentFrame = state.lastFrame;
+    state_.currentFrame = state_.lastFrame;
     IndexChange();
 }
 
 void EditorCore::IncButtonClick() {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    int32_t& j = sequence.frame(state.currentFrame).jumpTo;
+    const StepScope step(*this, "Jump Change", EditControl::JumpUp);
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    int32_t& j = sequence_.frame(state_.currentFrame).jumpTo;
     if (j < -1) j = -1;  // a value below -1 can only come from a file
     if (j < kFrameCount - 1) ++j;
     view_.setJumpLabel(std::to_string(j));
@@ -152,23 +157,25 @@ void EditorCore::IncButtonClick() {
 }
 
 void EditorCore::DecButtonClick() {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    int32_t& j = sequence.frame(state.currentFrame).jumpTo;
+    const StepScope step(*this, "Jump Change", EditControl::JumpDown);
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    int32_t& j = sequence_.frame(state_.currentFrame).jumpTo;
     if (j > 0) --j;
     view_.setJumpLabel(std::to_string(j));
     changed();
 }
 
 void EditorCore::Label2DblClick() {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    sequence.frame(state.currentFrame).jumpTo = -1;
+    const StepScope step(*this, "Jump Change");
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    sequence_.frame(state_.currentFrame).jumpTo = -1;
     view_.setJumpLabel("-1");
     changed();
 }
 
 bool EditorCore::showFrame(int frame) {
-    if (state.playing || !Sequence::validFrame(frame)) return false;
-    state.currentFrame = frame;
+    if (state_.playing || !Sequence::validFrame(frame)) return false;
+    state_.currentFrame = frame;
     IndexChange();
     return true;
 }

@@ -40,17 +40,17 @@ void EditorCore::RunClick() {
         }
     } running(*this);
     view_.ShowStatus("          Animating   ", std::nullopt, false);
-    state.playing = true;
+    state_.playing = true;
     view_.setButtonEnabled(ViewButton::Write, false);
     view_.setButtonEnabled(ViewButton::Insert, false);
     view_.setButtonEnabled(ViewButton::Delete, false);
     view_.setButtonEnabled(ViewButton::Pause, true);
-    const bool resumed = state.paused;
+    const bool resumed = state_.paused;
     if (resumed)
-        state.paused = false;  // resume where the pause left off
+        state_.paused = false;  // resume where the pause left off
     else
-        state.currentFrame = 0;
-    tellObservers([&](PlaybackObserver& o) { o.playbackStarted(state.currentFrame, resumed); });
+        state_.currentFrame = 0;
+    tellObservers([&](PlaybackObserver& o) { o.playbackStarted(state_.currentFrame, resumed); });
     // The time paused or idle is nobody's to make up.
     schedule_.restart();
 
@@ -65,18 +65,18 @@ void EditorCore::RunClick() {
     bool completed = false;
 
     // Below 127, not 128: a pass never starts at 127 by advancing to it.
-    while (state.currentFrame < kFrameCount - 1) {
-        if (state.paused || !state.playing) {
+    while (state_.currentFrame < kFrameCount - 1) {
+        if (state_.paused || !state_.playing) {
             view_.processPendingEvents();
-            const PlaybackEnd how = state.paused ? PlaybackEnd::Paused
+            const PlaybackEnd how = state_.paused ? PlaybackEnd::Paused
                                     : completed  ? PlaybackEnd::Completed
                                                  : PlaybackEnd::Stopped;
             tellObservers([how](PlaybackObserver& o) { o.playbackEnded(how); });
             return;
         }
-        view_.setFrameLabel(std::to_string(state.currentFrame));
-        if (!sequence.frame(state.currentFrame).frameUsed) {
-            state.playing = false;
+        view_.setFrameLabel(std::to_string(state_.currentFrame));
+        if (!sequence_.frame(state_.currentFrame).frameUsed) {
+            state_.playing = false;
             view_.ShowStatus(" Sequence Complete ", std::nullopt, false);
             view_.setButtonEnabled(ViewButton::Write, true);
             completed = true;
@@ -84,11 +84,11 @@ void EditorCore::RunClick() {
         }
         view_.processPendingEvents();
         if (portLost()) return;
-        if (!Sequence::validFrame(state.currentFrame)) {  // Exit or the window closed
+        if (!Sequence::validFrame(state_.currentFrame)) {  // Exit or the window closed
             tellObservers([](PlaybackObserver& o) { o.playbackEnded(PlaybackEnd::Stopped); });
             return;
         }
-        tellObservers([this](PlaybackObserver& o) { o.frameBegins(state.currentFrame); });
+        tellObservers([this](PlaybackObserver& o) { o.frameBegins(state_.currentFrame); });
         UpdateDisplay();
         if (portLost()) return;
         // The strips show the frame for the whole pass, whose waits handle
@@ -97,35 +97,35 @@ void EditorCore::RunClick() {
         for (int c = 0; c < kChannelCount; ++c) {
             // A jump to a frame that does not exist (only a file can hold
             // one) ends the pass; the loop test then ends playback.
-            if (!Sequence::validFrame(state.currentFrame)) break;
-            if (sequence.channel(state.currentFrame, c).changed) PlayChannel(c);
+            if (!Sequence::validFrame(state_.currentFrame)) break;
+            if (sequence_.channel(state_.currentFrame, c).changed) PlayChannel(c);
             if (portLost()) return;
         }
         // Past such a jump the index is held at 128, the one "no frame"
         // value Exit also uses: the loop test ends playback, and Prior Frame
         // leads back to 127 rather than through a run of frames that do not
         // exist.
-        if (Sequence::validFrame(state.currentFrame))
-            ++state.currentFrame;
+        if (Sequence::validFrame(state_.currentFrame))
+            ++state_.currentFrame;
         else
-            state.currentFrame = kFrameCount;
+            state_.currentFrame = kFrameCount;
     }
     tellObservers([](PlaybackObserver& o) { o.playbackEnded(PlaybackEnd::PastTheEnd); });
 }
 
 void EditorCore::PlayChannel(int channel) {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    const ChannelSetting s = sequence.channel(state.currentFrame, channel);
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    const ChannelSetting s = sequence_.channel(state_.currentFrame, channel);
     const auto redraw = [this] { return view_.redrawWhileWaiting(); };
-    schedule_.send([&] { sendPositionCommand(serialPort, channel, s.rate, s.position, s.offset); }, redraw);
+    schedule_.send([&] { sendPositionCommand(serialPort_, channel, s.rate, s.position, s.offset); }, redraw);
     // The playback ends; a pause for a device that is gone is not waited.
     if (handlePortLost()) return;
     // A pause from a file may lie outside the box's range; a negative one
     // would otherwise wait for weeks.
     schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)), redraw);
-    const int32_t jumpTo = sequence.frame(state.currentFrame).jumpTo;
-    if (jumpTo < 0 || jumpTo == state.currentFrame) return;
-    state.currentFrame = jumpTo;
+    const int32_t jumpTo = sequence_.frame(state_.currentFrame).jumpTo;
+    if (jumpTo < 0 || jumpTo == state_.currentFrame) return;
+    state_.currentFrame = jumpTo;
     // A jump out of the sequence (only a file can hold one) ends the pass.
     if (Sequence::validFrame(jumpTo)) tellObservers([jumpTo](PlaybackObserver& o) { o.jumped(jumpTo); });
 }
@@ -144,8 +144,15 @@ void EditorCore::tellObservers(Call call) {
 }
 
 void EditorCore::PauseButtonClick() {
-    state.paused = true;
+    state_.paused = true;
     view_.ShowStatus("           Paused", std::nullopt, false);
+}
+
+bool EditorCore::pauseAt(int frame) {
+    if (state_.playing || !Sequence::validFrame(frame)) return false;
+    state_.paused = true;
+    state_.currentFrame = frame;
+    return true;
 }
 
 void EditorCore::StopClick() {
@@ -156,8 +163,8 @@ void EditorCore::StopClick() {
 }
 
 void EditorCore::stopPlayback() {
-    state.playing = false;
-    state.currentFrame = 0;
+    state_.playing = false;
+    state_.currentFrame = 0;
     IndexChange();
     view_.setButtonEnabled(ViewButton::Write, true);
     view_.setButtonEnabled(ViewButton::Insert, true);

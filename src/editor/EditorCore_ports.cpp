@@ -23,22 +23,25 @@ void EditorCore::UpdatePortDirectiveList() {
 void EditorCore::ComPortComboClick(const std::string& caption) {
     // Every status is repainted at once: the waits handle no window events.
     Delay(500);
-    if (state.portStatus != -1) {
+    if (state_.portStatus != -1) {
         view_.ShowStatus("   Closing old Port", kYellow, true);
-        serialPort.Close();
+        serialPort_.Close();
         Delay(500);
     }
     // A real port takes the place of the simulated controller.
     if (simulator_ && caption != simulatedControllerPortName(*simulator_)) releaseSimulator();
     view_.ShowStatus(" Opening Comm Port", kAqua, true);
     Delay(500);
-    if (serialPort.Open(caption, "2400", "None", "8", true)) {
-        schedule_.forgetLine();  // its sends may take another time
-        ++state.portStatus;
-        lostPortName_.clear();
-        view_.ShowStatus("  Comm Port Open", kLime, true);
-    }
+    if (openPort(caption)) view_.ShowStatus("  Comm Port Open", kLime, true);
     // A failed open has beeped and shown its message; the status stays.
+}
+
+bool EditorCore::openPort(const std::string& name, bool reportFailure) {
+    if (!serialPort_.Open(name, "2400", "None", "8", reportFailure)) return false;
+    schedule_.forgetLine();  // its sends may take another time
+    ++state_.portStatus;
+    lostPortName_.clear();
+    return true;
 }
 
 bool EditorCore::simulatorAvailable() const { return simulatedControllerAvailable(); }
@@ -58,7 +61,7 @@ void EditorCore::SimulatedControllerClick() {
 }
 
 bool EditorCore::simulatorChosen() const {
-    return simulator_ && serialPort.isOpen() && serialPort.portName() == simulatedControllerPortName(*simulator_);
+    return simulator_ && serialPort_.isOpen() && serialPort_.portName() == simulatedControllerPortName(*simulator_);
 }
 
 void EditorCore::releaseSimulator() {

@@ -10,37 +10,72 @@
 
 void EditorCore::attachHandlers(TChannel& s) {
     const int i = s.channel();
-    s.Track.onChange = [this, i] { TrackChange(i); };
-    s.OffsetTrack.onChange = [this, i] { OffsetChange(i); };
-    s.PositionEdit.onChange = [this, i] { PositionChange(i); };
-    s.PositionEdit.onKeyDown = [this, i](int& key) { PosKeyDown(i, key); };
-    s.PositionEdit.onExit = [this, i] { PositionExit(i); };
-    s.RateEdit.onChange = [this, i] { rateChange(i); };
-    s.PauseEdit.onChange = [this, i] { PauseChange(i); };
+    s.Track.onChange = [this, i] { if (!quiet_) TrackChange(i); };
+    s.OffsetTrack.onChange = [this, i] { if (!quiet_) OffsetChange(i); };
+    s.PositionEdit.onChange = [this, i] { if (!quiet_) PositionChange(i); };
+    s.PositionEdit.onKeyDown = [this, i](int& key) { if (!quiet_) PosKeyDown(i, key); };
+    s.PositionEdit.onExit = [this, i] { if (!quiet_) PositionExit(i); };
+    s.RateEdit.onChange = [this, i] { if (!quiet_) rateChange(i); };
+    s.PauseEdit.onChange = [this, i] { if (!quiet_) PauseChange(i); };
+
+    // The user's actions become steps of the undo history.
+    auto runsAs = [this, i](EditControl control) {
+        return [this, i, control](UserAction kind, const std::function<void()>& action) {
+            userActs(i, control, kind, action);
+        };
+    };
+    s.Track.onUserAction = runsAs(EditControl::Track);
+    s.OffsetTrack.onUserAction = runsAs(EditControl::Offset);
+    s.PositionEdit.onUserAction = runsAs(EditControl::Position);
+    s.RateEdit.onUserAction = runsAs(EditControl::Rate);
+    s.PauseEdit.onUserAction = runsAs(EditControl::Pause);
+    s.Track.onHold = [this, i](bool held) { sliderHeld(i, EditControl::Track, held); };
+    s.OffsetTrack.onHold = [this, i](bool held) { sliderHeld(i, EditControl::Offset, held); };
+}
+
+void EditorCore::setStripsQuietly(const StripStates& values) {
+    std::array<bool, kChannelCount> moved{};
+    quiet_ = true;
+    for (int i = 0; i < kChannelCount; ++i) {
+        TChannel& s = stripAt(i);
+        const StripState& v = values[i];
+        moved[i] = s.PositionEdit.value() != v.position || s.OffsetTrack.position() != v.offset;
+        // The boxes take the numbers as text, so that a typed value beyond
+        // the range comes back as it was.
+        s.PositionEdit.setText(std::to_string(v.position));
+        s.Track.setPosition(v.track);
+        s.RateEdit.setText(std::to_string(v.rate));
+        s.OffsetTrack.setPosition(v.offset);
+        s.PauseEdit.setText(std::to_string(v.pause));
+        s.changedMark = v.changedMark;
+    }
+    quiet_ = false;
+    for (int i = 0; i < kChannelCount; ++i)
+        if (moved[i]) UpdateChannel(i);
 }
 
 void EditorCore::markFrameUsed() {
-    if (Sequence::validFrame(state.currentFrame))
-        sequence.frame(state.currentFrame).frameUsed = 1;
+    if (Sequence::validFrame(state_.currentFrame))
+        sequence_.frame(state_.currentFrame).frameUsed = 1;
     changed();
 }
 
 void EditorCore::mark(int channel) {
-    if (!Sequence::validFrame(state.currentFrame)) return;
-    sequence.channel(state.currentFrame, channel).changed = 1;
+    if (!Sequence::validFrame(state_.currentFrame)) return;
+    sequence_.channel(state_.currentFrame, channel).changed = 1;
     markFrameUsed();
 }
 
 void EditorCore::UpdateChannel(int channel) {
-    TChannel& s = strip(channel);
+    TChannel& s = stripAt(channel);
     const auto send = [&] {
-        sendPositionCommand(serialPort, channel, s.RateEdit.value(), s.PositionEdit.value(),
+        sendPositionCommand(serialPort_, channel, s.RateEdit.value(), s.PositionEdit.value(),
                             s.OffsetTrack.position());
     };
     // While a playback runs (a frame shown by the player, an edit between
     // its frames), the command takes its place on the show's time line; at
     // rest, and once the port was lost, it goes at once.
-    if (playersRunning_ > 0 && state.playing && portLosses_ == lossesAtPlay_)
+    if (playersRunning_ > 0 && state_.playing && portLosses_ == lossesAtPlay_)
         schedule_.send(send, [this] { return view_.redrawWhileWaiting(); });
     else
         schedule_.sendAtOnce(send);
@@ -49,21 +84,15 @@ void EditorCore::UpdateChannel(int channel) {
 
 // The slider runs against the box: slider position p stands for 3000 - p.
 void EditorCore::TrackChange(int channel) {
-    TChannel& s = strip(channel);
+    TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(s.PositionEdit.maximum() - (s.Track.position() - s.Track.minimum()));
     UpdateChannel(channel);
     mark(channel);
 }
 
 void EditorCore::PositionChange(int channel) {
-    TChannel& s = strip(channel);
-    if (!state.typingPosition) {
-        // A typed value may be any 32-bit number: computed wide, then held
-        // to what the slider takes anyway.
-        const int64_t p = int64_t{s.Track.maximum()} -
-                          (int64_t{s.PositionEdit.value()} - s.PositionEdit.minimum());
-        s.Track.setPosition(static_cast<int>(std::clamp<int64_t>(p, s.Track.minimum(), s.Track.maximum())));
-    }
+    TChannel& s = stripAt(channel);
+    if (!state_.typingPosition) s.Track.setPosition(s.trackFor(s.PositionEdit.value()));
     mark(channel);
 }
 
@@ -84,48 +113,52 @@ bool isTypingKey(int key) {
 }  // namespace
 
 void EditorCore::PosKeyDown(int channel, int& key) {
-    if (state.typingPosition && (key == vk::Return || key == vk::Up || key == vk::Down)) {
+    if (state_.typingPosition && (key == vk::Return || key == vk::Up || key == vk::Down)) {
         key = 0;
-        state.typingPosition = false;
+        state_.typingPosition = false;
         PositionChange(channel);
     }
-    state.typingPosition = isTypingKey(key);
-    if (state.typingPosition) typingChannel_ = channel;
+    state_.typingPosition = isTypingKey(key);
+    if (state_.typingPosition) typingChannel_ = channel;
     markFrameUsed();
 }
 
 void EditorCore::PositionExit(int channel) {
-    if (state.typingPosition) {
-        state.typingPosition = false;
+    if (state_.typingPosition) {
+        state_.typingPosition = false;
         PositionChange(channel);
     }
 }
 
 void EditorCore::endTypingMode() {
-    if (state.typingPosition) strip(typingChannel_).PositionEdit.focusLost();
+    if (state_.typingPosition) stripAt(typingChannel_).PositionEdit.focusLost();
 }
 
 void EditorCore::StaticTextOffClick(int channel) {
-    strip(channel).OffsetTrack.setPosition(0);
+    const StepScope step(*this, "Offset Change");
+    stripAt(channel).OffsetTrack.setPosition(0);
     mark(channel);
 }
 
 void EditorCore::StaticTextMaxClick(int channel) {
-    TChannel& s = strip(channel);
+    const StepScope step(*this, "Position Change");
+    TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(s.Track.maximum());
     s.Track.setPosition(s.Track.minimum());
     mark(channel);
 }
 
 void EditorCore::StaticTextCtrClick(int channel) {
-    TChannel& s = strip(channel);
+    const StepScope step(*this, "Position Change");
+    TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(kDefaultPosition);
     s.Track.setPosition(kDefaultPosition);
     mark(channel);
 }
 
 void EditorCore::StaticTextMinClick(int channel) {
-    TChannel& s = strip(channel);
+    const StepScope step(*this, "Position Change");
+    TChannel& s = stripAt(channel);
     s.PositionEdit.setValue(s.Track.minimum());
     s.Track.setPosition(s.Track.maximum());
     mark(channel);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "sequence/SequenceFile.h"
+
 namespace {
 
 constexpr char kMarker[8] = {'K', 'D', 'X', 'R', 'E', 'C', 'O', 'V'};
@@ -144,10 +146,7 @@ int64_t recoveryTimeNow() {
 }
 
 std::string recoveryQuestion(const RecoveryCopy& copy) {
-    std::string name = copy.fileName;
-    const std::size_t slash = name.find_last_of("/\\");
-    if (slash != std::string::npos) name.erase(0, slash + 1);
-    if (name.empty()) name = "Untitled";
+    const std::string name = sequenceDisplayName(copy.fileName);
 
     // Called on the window's thread only: localtime's shared result is safe.
     const std::time_t when = static_cast<std::time_t>(copy.savedAt);

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "editor/TChannel.h"
 
+#include <algorithm>
+#include <cstdint>
+
 TChannel::TChannel(int channel)
     : GroupBox("Ch "),
       Track(500, 2500, 1500, 2, 2),
@@ -13,6 +16,12 @@ TChannel::TChannel(int channel)
       StaticTextCtr{"1500", 40, 66, 28, 17},
       StaticTextMin{"500", 46, 111, 22, 17},
       channel_(channel) {}
+
+int TChannel::trackFor(int32_t position) const {
+    // Computed wide: a typed value may be any 32-bit number.
+    const int64_t p = int64_t{Track.maximum()} - (int64_t{position} - PositionEdit.minimum());
+    return static_cast<int>(std::clamp<int64_t>(p, Track.minimum(), Track.maximum()));
+}
 
 int TChannel::layoutLeft(int channel) {
     const int column = (channel % 16) / 2;

@@ -4,6 +4,7 @@
 // box, the offset slider, the rate and pause boxes, four clickable texts and
 // changedMark, the strip's copy of the shown frame's changed flag.
 
+#include <cstdint>
 #include <string>
 
 #include "editor/ControlModels.h"
@@ -25,6 +26,10 @@ public:
     TChannel& operator=(const TChannel&) = delete;
 
     int channel() const { return channel_; }  // the tag of every control
+    // The slider position that shows a position value: the slider runs
+    // against the box (p stands for 3000 - p), held to the slider's range. A
+    // typed value may be any 32-bit number.
+    int trackFor(int32_t position) const;
 
     // The fields, in the order of creation and keyboard focus.
     std::string GroupBox;             // caption, "Ch N" once laid out

@@ -74,6 +74,14 @@ std::string withDefaultExtension(const std::string& name) {
     return name + "." + kSequenceFileExtension;
 }
 
+std::string sequenceDisplayName(const std::string& path) {
+    std::string name = path;
+    const std::size_t slash = name.find_last_of("/\\");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    if (name.empty()) name = "Untitled";
+    return name;
+}
+
 bool matchesSequenceFilter(std::string_view name) {
     constexpr std::string_view ext = ".kdx";
     if (name.size() < ext.size()) return false;

@@ -21,9 +21,10 @@ inline constexpr int kFirstFrameNotInFile = static_cast<int>(kSequenceFileSize /
 // The version stamp lies in the spare bytes of frame 0, channel 0.
 inline constexpr std::size_t kStampOffset = 17;
 
-// What the file dialogs use.
+// What the file dialogs use: the extension a name typed without one gets,
+// and the names each dialog proposes first. The dialogs list the files whose
+// extension is this one in any letter case (matchesSequenceFilter).
 inline constexpr const char* kSequenceFileExtension = "KDX";
-inline constexpr const char* kSequenceFileFilter = "*.KDX";
 inline constexpr const char* kOpenDialogInitialName = "*.KDX";
 inline constexpr const char* kSaveDialogInitialName = "Untitled.KDX";
 
@@ -43,10 +44,14 @@ bool sequenceFileExists(const std::string& path);
 // Writes image bytes 0..16383, with stamp in bytes 17..21, as the start of
 // the file; a longer file keeps its bytes beyond 16383, a missing one is
 // created. Only regular files are written: anything else (a folder, FIFO,
-// device or socket) fails as "File access denied." without waiting. The old
-// file is replaced whole, so a failed save leaves it as it was and leaves
-// nothing new behind; links to it are kept, and so are its permission bits.
-// The stamp is copied into memory only when the save succeeded.
+// device or socket) fails as "File access denied." without waiting. The new
+// file is written whole beside the old one and then takes its place, so a
+// failed save leaves the old file as it was and nothing new behind; links to
+// it are kept, and so are its permission bits. One exception: where the
+// folder takes no new file (or lets only its owner replace one) but the file
+// itself may be written, its start is rewritten in place, and a failure
+// part-way through that leaves part of the new data in it. The stamp is
+// copied into memory only when the save succeeded.
 FileResult saveSequenceFile(const std::string& path, Sequence& sequence,
                             const std::array<uint8_t, 5>& stamp);
 
@@ -63,6 +68,10 @@ std::string fileErrorMessage(int err, const std::string& path);
 
 // A name typed without an extension gets ".KDX"; any other name is kept.
 std::string withDefaultExtension(const std::string& name);
+
+// The name a question shows for the sequence file at path: the name without
+// its folder, or "Untitled" when there is none.
+std::string sequenceDisplayName(const std::string& path);
 
 // Whether a file name passes the "*.KDX" filter, in any letter case.
 bool matchesSequenceFilter(std::string_view name);

@@ -19,10 +19,17 @@ namespace sequence_file_io {
 int readStart(const std::string& path, std::span<uint8_t> buffer, std::size_t& got);
 
 // Makes the regular file at path begin with head and keeps its bytes beyond
-// head.size(); a name that does not exist gets a new file. All or nothing:
-// on failure the file is as it was and nothing new is left behind. Only a
-// writable file in a folder that takes no new file is rewritten in place.
+// head.size(); a name that does not exist gets a new file. All or nothing
+// (on failure the file is as it was and nothing new is left behind), except
+// for a writable file in a folder that takes no new file: that one is
+// rewritten in place, and a failure part-way leaves part of head in it.
 int replaceStart(const std::string& path, std::span<const uint8_t> head);
+
+// Makes the regular file at path hold exactly content, by the same way as
+// replaceStart (a new file beside it, synced, renamed over it; links and
+// permission bits kept), but with no rewrite in place: on any failure the
+// old file is left as it was and nothing new is left behind.
+int replaceWhole(const std::string& path, std::span<const uint8_t> content);
 
 // Called once at program start: a save beyond the process's file size limit
 // then fails with "file too large" (reported as a full disk) instead of

@@ -116,17 +116,20 @@ std::string tempNameIn(const fs::path& folder) {
     return (folder / (".kdx-save-" + std::to_string(random()) + std::to_string(random()))).string();
 }
 
-// Writes the new file whole: head, then the old file's bytes beyond it,
-// with the old file's owner (where the process may give the file away) and
-// permission bits; then syncs it. (Once synced, closing it reports nothing.)
+// Writes the new file whole: head, then (keepTail) the old file's bytes
+// beyond it, with the old file's owner (where the process may give the file
+// away) and permission bits; then syncs it. (Once synced, closing it reports
+// nothing.)
 int fillTemp(const Descriptor& temp, const Descriptor* old, const struct stat& st,
-             std::span<const uint8_t> head) {
+             std::span<const uint8_t> head, bool keepTail) {
     if (int err = writeAt(temp.get(), head, 0)) return err;
     if (old) {
         std::ignore = ::fchown(temp.get(), st.st_uid, st.st_gid);
         if (::fchmod(temp.get(), st.st_mode & 07777) != 0) return errno;
-        std::vector<uint8_t> chunk(head.size());
-        if (int err = copyTail(old->get(), temp.get(), static_cast<off_t>(head.size()), chunk)) return err;
+        if (keepTail) {
+            std::vector<uint8_t> chunk(head.size());
+            if (int err = copyTail(old->get(), temp.get(), static_cast<off_t>(head.size()), chunk)) return err;
+        }
     }
     return ::fsync(temp.get()) == 0 ? 0 : errno;
 }
@@ -161,7 +164,9 @@ int readStart(const std::string& path, std::span<uint8_t> buffer, std::size_t& g
     return readAt(file.get(), buffer, 0, got);
 }
 
-int replaceStart(const std::string& path, std::span<const uint8_t> head) {
+namespace {
+
+int replace(const std::string& path, std::span<const uint8_t> head, bool keepTail) {
     std::string target;
     if (int err = finalName(path, target)) return err;
     if (int err = refuseUnlessRegular(target)) return err;
@@ -183,7 +188,7 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     Descriptor temp(::open(tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, mode));
     err = temp.get() == -1 ? errno : 0;
     if (err == 0) {
-        err = fillTemp(temp, exists ? &old : nullptr, st, head);
+        err = fillTemp(temp, exists ? &old : nullptr, st, head, keepTail);
         if (err == 0 && ::rename(tempName.c_str(), target.c_str()) != 0) err = errno;
         if (err == 0) {
             syncFolder(folder);
@@ -193,8 +198,16 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     }
     // A folder that takes no new file, or lets only the owner replace one,
     // still lets a writable file be rewritten.
-    if (exists && (err == EACCES || err == EPERM)) return rewriteInPlace(old, head);
+    if (keepTail && exists && (err == EACCES || err == EPERM)) return rewriteInPlace(old, head);
     return err;
+}
+
+}  // namespace
+
+int replaceStart(const std::string& path, std::span<const uint8_t> head) { return replace(path, head, true); }
+
+int replaceWhole(const std::string& path, std::span<const uint8_t> content) {
+    return replace(path, content, false);
 }
 
 void prepareProcessForSaving() {

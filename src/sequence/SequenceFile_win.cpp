@@ -169,8 +169,8 @@ int createTemp(const std::wstring& folder, Handle& file, std::wstring& name) {
     return file.valid() ? 0 : lastError();
 }
 
-// Writes the new file whole: head, then the old file's bytes beyond it;
-// then flushes and closes it.
+// Writes the new file whole: head, then (given the old file) its bytes
+// beyond head; then flushes and closes it.
 int fillTemp(Handle& temp, const Handle* old, std::span<const uint8_t> head) {
     if (int err = writeAt(temp.get(), head, 0)) return err;
     if (old) {
@@ -212,7 +212,9 @@ int readStart(const std::string& path, std::span<uint8_t> buffer, std::size_t& g
     return readAt(file.get(), buffer, 0, got);
 }
 
-int replaceStart(const std::string& path, std::span<const uint8_t> head) {
+namespace {
+
+int replace(const std::string& path, std::span<const uint8_t> head, bool keepTail) {
     const std::wstring name = wide(path);
     // Opening for writing is the test that the file may be written: a
     // read-only file is refused.
@@ -227,7 +229,7 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     Handle temp;
     err = createTemp(folderOf(target), temp, tempName);
     if (err == 0) {
-        err = fillTemp(temp, exists ? &old : nullptr, head);
+        err = fillTemp(temp, exists && keepTail ? &old : nullptr, head);
         if (err == 0) {
             old.close();  // the replacement needs the old file let go
             if (!exists)
@@ -245,11 +247,19 @@ int replaceStart(const std::string& path, std::span<const uint8_t> head) {
     }
     // A folder that takes no new file (or lets no file in it be removed)
     // still lets a writable file be rewritten.
-    if (exists && (err == ERROR_ACCESS_DENIED || err == ERROR_UNABLE_TO_REMOVE_REPLACED)) {
+    if (keepTail && exists && (err == ERROR_ACCESS_DENIED || err == ERROR_UNABLE_TO_REMOVE_REPLACED)) {
         old.close();
         return rewriteInPlace(target, head);
     }
     return err;
+}
+
+}  // namespace
+
+int replaceStart(const std::string& path, std::span<const uint8_t> head) { return replace(path, head, true); }
+
+int replaceWhole(const std::string& path, std::span<const uint8_t> content) {
+    return replace(path, content, false);
 }
 
 // Windows has no file size signal.

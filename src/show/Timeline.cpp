@@ -182,20 +182,20 @@ Timeline Timeline::of(const Sequence& loaded) {
     auto line = std::make_unique<ModelLine>(
         clock, [&] { recorder.step(); },
         [&](const sim::Event& e) {
-            if (corePtr) recorder.received(e, corePtr->state.currentFrame);
+            if (corePtr) recorder.received(e, corePtr->state().currentFrame);
         });
     EditorCore core(view, notifier, clock, [] { return std::vector<std::string>{}; }, std::move(line));
     corePtr = &core;
     core.FormCreate();
-    core.serialPort.Open("KDX", "2400", "None", "8", false);
+    core.openPort("KDX", false);
 
     std::bitset<kFrameCount> begun;
     view.onFrameStart = [&] {
-        if (!core.state.playing) return;  // Play has ended; nothing starts
-        const int frame = core.state.currentFrame;
+        if (!core.state().playing) return;  // Play has ended; nothing starts
+        const int frame = core.state().currentFrame;
         if (!Sequence::validFrame(frame)) return;
         if (begun.test(static_cast<size_t>(frame))) {
-            core.state.currentFrame = kFrameCount;
+            core.abandonPlayback();
             return;
         }
         begun.set(static_cast<size_t>(frame));
@@ -210,13 +210,13 @@ Timeline Timeline::of(const Sequence& loaded) {
     timeline.frames.reserve(static_cast<size_t>(used));
 
     // As after loading the file: frame 0 is shown, which marks and sends.
-    core.sequence = loaded;
+    core.replaceSequence(loaded);
     core.StartFrameClick();
     const double originMs = clock.ms();
     core.addPlaybackObserver(&recorder);
     core.RunClick();
     core.removePlaybackObserver(&recorder);
-    core.serialPort.Close();
+    core.FormClose();
 
     timeline.passMs = clock.ms() - originMs;
     for (SentCommand& c : timeline.commands) c.atMs -= originMs;

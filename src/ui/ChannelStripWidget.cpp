@@ -11,7 +11,7 @@ void place(QWidget* w, const StaticTextModel& t) { w->setGeometry(t.left, t.top,
 
 ChannelStripWidget::ChannelStripWidget(EditorCore& core, int channel, std::function<void()> beep,
                                        QWidget* page)
-    : QGroupBox(page), model_(core.strip(channel)), channel_(channel) {
+    : QGroupBox(page), model_(core.userStrip(channel)), channel_(channel) {
     TChannel& m = model_;
     setObjectName(QStringLiteral("GroupBox%1").arg(channel));
     setTitle(QString::fromStdString(m.GroupBox));

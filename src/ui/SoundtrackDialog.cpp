@@ -28,10 +28,10 @@ SoundtrackDialog::SoundtrackDialog(const SoundtrackChoice& current, QWidget* par
 
     offset_ = new QSpinBox(this);
     offset_->setObjectName(QStringLiteral("SoundtrackOffset"));
-    offset_->setRange(0, kLongestOffsetMs);
+    offset_->setRange(-kLongestOffsetMs, kLongestOffsetMs);
     offset_->setSuffix(QStringLiteral(" ms"));
     offset_->setValue(current.offsetMs);
-    offset_->setToolTip(QStringLiteral("Where in the track frame 0 begins"));
+    offset_->setToolTip(QStringLiteral("Where in the track frame 0 begins (below 0: the track begins after frame 0)"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* form = new QFormLayout(this);

@@ -8,20 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "show/SoundtrackFile.h"
+
 class QLineEdit;
 class QSpinBox;
 
-struct SoundtrackChoice {
-    std::string path;  // empty: no soundtrack
-    int offsetMs = 0;  // where in the track frame 0 begins
-};
 
 class SoundtrackDialog : public QDialog {
     Q_OBJECT
 public:
-    // The offset box's range: up to an hour into the track.
-    static constexpr int kLongestOffsetMs = 3600000;
-
     SoundtrackDialog(const SoundtrackChoice& current, QWidget* parent = nullptr);
 
     SoundtrackChoice choice() const;

@@ -69,6 +69,10 @@ ModelSlider::ModelSlider(SliderModel& model, Qt::Orientation orientation, QWidge
         if (onUserMove) onUserMove();
         if (model_) model_->userMove(position);
     });
+    // A press on the thumb starts a drag; its release (below) ends it.
+    connect(this, &QAbstractSlider::sliderPressed, this, [this] {
+        if (model_) model_->userPress();
+    });
     model.onRender = [this] { render(); };
 }
 
@@ -85,8 +89,11 @@ void ModelSlider::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void ModelSlider::mouseReleaseEvent(QMouseEvent* event) {
+    const bool dragged = isSliderDown();
     QSlider::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && model_) model_->userMove(sliderPosition());
+    // The drag ends after its last notification.
+    if (dragged && !isSliderDown() && model_) model_->userRelease();
 }
 
 void ModelSlider::render() {

@@ -35,7 +35,8 @@ public:
 
 protected:
     // Releasing the key or the mouse closes a movement, which is one more
-    // notification of its own.
+    // notification of its own; a press on the thumb and its release tell the
+    // model where a drag begins and ends.
     void keyReleaseEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 

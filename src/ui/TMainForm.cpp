@@ -20,11 +20,13 @@
 
 #include "editor/SimulatedController.h"
 #include "link/TickSource.h"
+#include "sequence/SequenceFile.h"
 #include "ui/ChannelStripWidget.h"
 #include "ui/Pictures.h"
 #include "ui/ServoView.h"
 #include "ui/StripControls.h"
 #include "ui/TAboutForm.h"
+#include "ui/SoundtrackController.h"
 #include "ui/TimelineWindow.h"
 #include "ui/WindowPlacement.h"
 
@@ -93,6 +95,7 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
       ticks_(ticks) {
     initKdxResources();
     core_ = std::make_unique<EditorCore>(*this, *this, ticks, std::move(ports));
+    soundtrack_ = std::make_unique<SoundtrackController>(*core_, ticks, this);
 
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vantorel Servo Controller Interface v0.9h Beta"));
@@ -116,15 +119,15 @@ TMainForm::TMainForm(TickSource& ticks, EditorCore::PortLister ports, QWidget* p
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::AnyFile);  // the file need not exist
-    OpenDialog1->setDefaultSuffix(QStringLiteral("KDX"));
-    OpenDialog1->selectFile(QStringLiteral("*.KDX"));
+    OpenDialog1->setDefaultSuffix(QString::fromLatin1(kSequenceFileExtension));
+    OpenDialog1->selectFile(QString::fromLatin1(kOpenDialogInitialName));
     SaveDialog1 = new QFileDialog(this, QStringLiteral("Save As"), QString(), filter);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    SaveDialog1->setDefaultSuffix(QStringLiteral("KDX"));
-    SaveDialog1->selectFile(QStringLiteral("Untitled.KDX"));
+    SaveDialog1->setDefaultSuffix(QString::fromLatin1(kSequenceFileExtension));
+    SaveDialog1->selectFile(QString::fromLatin1(kSaveDialogInitialName));
 
     // The first tab and its page.
     TabBar->setCurrentIndex(0);
@@ -142,6 +145,7 @@ TMainForm::~TMainForm() {
     // The widgets go before the core; they must not call into it meanwhile.
     if (servoView_) servoView_->setSimulator(nullptr);
     if (timelineWindow_) timelineWindow_->detach();
+    if (soundtrack_) soundtrack_->detach();
     closed_ = true;
     detachStrips();
 }
@@ -150,8 +154,7 @@ void TMainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
     // A menu item named like the window's control, running a core handler.
-    auto item = [this](QMenu* menu, const char* caption, const char* name,
-                       void (EditorCore::*handler)()) {
+    auto item = [this](QMenu* menu, const char* caption, const char* name, auto handler) {
         QAction* action = menu->addAction(QString::fromLatin1(caption));
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, coreHandler(handler));
@@ -177,6 +180,9 @@ void TMainForm::buildMenus() {
     Timeline = sequence->addAction(QStringLiteral("Timeline"));
     Timeline->setObjectName(QStringLiteral("Timeline"));
     connect(Timeline, &QAction::triggered, this, &TMainForm::TimelineClick);
+    Soundtrack = sequence->addAction(QStringLiteral("Soundtrack..."));
+    Soundtrack->setObjectName(QStringLiteral("Soundtrack"));
+    connect(Soundtrack, &QAction::triggered, this, &TMainForm::SoundtrackClick);
 
     QMenu* help = menu("Help", "Help1");
     Readme1 = help->addAction(QStringLiteral("Readme"));
@@ -201,7 +207,8 @@ QToolButton* TMainForm::pictureButton(QWidget* parent, const char* name, const c
     return b;
 }
 
-std::function<void()> TMainForm::coreHandler(void (EditorCore::*handler)()) {
+template <typename Result>
+std::function<void()> TMainForm::coreHandler(Result (EditorCore::*handler)()) {
     return [this, handler] {
         if (closed_) return;
         // Picture buttons and menus take no focus: the click itself ends
@@ -452,10 +459,19 @@ void TMainForm::TimelineClick() {
         timelineWindow_->setAttribute(Qt::WA_QuitOnClose, false);
         timelineWindow_->resize(timelineWindow_->width(), height());  // level with the main window
         placeBeside(*timelineWindow_, *this, {servoView_});
+        soundtrack_->showOn(timelineWindow_);
     }
     timelineWindow_->show();
     timelineWindow_->raise();
 }
+
+void TMainForm::SoundtrackClick() {
+    if (closed_) return;
+    core_->endTypingMode();
+    soundtrack_->ask();
+}
+
+bool TMainForm::soundtrackChangedSinceSaved() const { return soundtrack_->changedSinceSaved(); }
 
 void TMainForm::portSelected() {
     // A released simulated controller keeps its last picture on view.

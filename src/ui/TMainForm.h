@@ -30,6 +30,7 @@ class DoubleClickLabel;
 class TAboutForm;
 class ServoView;
 class TimelineWindow;
+class SoundtrackController;
 
 class TMainForm : public QMainWindow, public MainWindowView, public Notifier {
     Q_OBJECT
@@ -77,6 +78,13 @@ public:
     // The timeline window; null until first opened.
     TimelineWindow* timelineWindow() const { return timelineWindow_; }
 
+    // Sequence > Soundtrack...: chooses the open sequence's soundtrack
+    // (kept beside the file by Save, read by Open) and plays it in step.
+    void SoundtrackClick();
+    SoundtrackController& soundtrack() { return *soundtrack_; }
+    // The soundtrack's choice differs from what the last Open read or Save
+    // wrote: an unsaved change of the sequence.
+    bool soundtrackChangedSinceSaved() const;
     // Replaces the end of the event loop (tests, which run no loop).
     std::function<void()> onQuit;
 
@@ -103,7 +111,7 @@ public:
     QPushButton* CloseButton;
     QMenu* SelCommPort;
     QAction* SimulatedController = nullptr;  // null where there is none
-    QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Timeline, *Readme1, *About1;
+    QAction *GetVer, *Exit, *Open1, *Save1, *Download, *Timeline, *Soundtrack, *Readme1, *About1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -119,9 +127,11 @@ private:
     std::optional<std::string> runFileDialog(QFileDialog* dialog);
     // A core handler for a button or menu item: it ends typing mode in a
     // position box first, and does nothing once the window has closed.
-    std::function<void()> coreHandler(void (EditorCore::*handler)());
+    template <typename Result> std::function<void()> coreHandler(Result (EditorCore::*handler)());
     void detachStrips();
 
+    // Made after the core, gone after it (told to let go of it first).
+    std::unique_ptr<SoundtrackController> soundtrack_;
     std::unique_ptr<EditorCore> core_;
     std::array<ChannelStripWidget*, kChannelCount> strips_{};
     void portSelected();  // the servo view follows the simulated controller

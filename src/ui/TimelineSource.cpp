@@ -47,13 +47,13 @@ void TimelineSource::detach() {
 
 std::optional<ShowPass> TimelineSource::passIfChanged() {
     if (!core_) return std::nullopt;
-    const Sequence& now = core_->sequence;
+    const Sequence& now = core_->sequence();
     if (computedFrom_ && std::ranges::equal(computedFrom_->image(), now.image())) return std::nullopt;
     computedFrom_ = now;
     return passOf(now);
 }
 
-int TimelineSource::currentFrame() const { return core_ ? core_->state.currentFrame : -1; }
+int TimelineSource::currentFrame() const { return core_ ? core_->state().currentFrame : -1; }
 
 std::optional<double> TimelineSource::playPointMs(const ShowPass& pass) const {
     if (!playing_) return std::nullopt;

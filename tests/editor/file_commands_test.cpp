@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -43,23 +44,42 @@ struct Program {
     Program() { core.FormCreate(); }
 };
 
+// A copy of the sequence edited and handed in, as a loaded file holds it.
+template <typename Edit>
+void replaceSequenceWith(EditorCore& core, Edit edit) {
+    auto seq = std::make_unique<Sequence>(core.sequence());
+    edit(*seq);
+    core.replaceSequence(*seq);
+}
+
+// The current and last frame set as a recovered copy sets them.
+void setFrames(EditorCore& core, int current, int last) {
+    auto copy = std::make_unique<RecoveryCopy>();
+    core.copyForRecovery(*copy);
+    copy->currentFrame = current;
+    copy->lastFrame = last;
+    ASSERT_TRUE(core.recover(*copy));
+}
+
 // Frames 0..count-1 recorded with values that differ per frame and channel.
 // Frame 0 has every channel marked, so that showing it after a load (which
 // marks what differs from the display) leaves it as the file had it.
 void record(EditorCore& core, int count, int seed) {
-    for (int f = 0; f < count; ++f) {
-        for (int c = 0; c < kChannelCount; ++c) {
-            ChannelSetting& ch = core.sequence.channel(f, c);
-            ch.position = 500 + 2 * ((seed * 31 + f * 17 + c * 3) % 1000);
-            ch.rate = (seed + f + c) % 64;
-            ch.offset = (seed + f * 3 + c) % 101 - 50;
-            ch.pause = seed * 100 + f * 10 + c;
-            ch.changed = f == 0 ? 1 : (f + c) % 2;
+    replaceSequenceWith(core, [&](Sequence& seq) {
+        for (int f = 0; f < count; ++f) {
+            for (int c = 0; c < kChannelCount; ++c) {
+                ChannelSetting& ch = seq.channel(f, c);
+                ch.position = 500 + 2 * ((seed * 31 + f * 17 + c * 3) % 1000);
+                ch.rate = (seed + f + c) % 64;
+                ch.offset = (seed + f * 3 + c) % 101 - 50;
+                ch.pause = seed * 100 + f * 10 + c;
+                ch.changed = f == 0 ? 1 : (f + c) % 2;
+            }
+            seq.frame(f).jumpTo = f == 7 ? 3 : -1;
+            seq.frame(f).frameUsed = 1;
         }
-        core.sequence.frame(f).jumpTo = f == 7 ? 3 : -1;
-        core.sequence.frame(f).frameUsed = 1;
-    }
-    core.state.lastFrame = count - 1;
+    });
+    setFrames(core, core.state().currentFrame, count - 1);
 }
 
 // What the window shows of the strips and labels.
@@ -67,7 +87,7 @@ using StripView = std::tuple<std::string, std::string, int, std::string, bool>;
 std::vector<StripView> stripsOf(EditorCore& core) {
     std::vector<StripView> v;
     for (int c = 0; c < kChannelCount; ++c) {
-        TChannel& s = core.strip(c);
+        const TChannel& s = core.strip(c);
         v.emplace_back(s.PositionEdit.text(), s.RateEdit.text(), s.OffsetTrack.position(),
                        s.PauseEdit.text(), s.changedMark);
     }
@@ -91,9 +111,9 @@ protected:
     }
     // Shows frame f the way the user gets there.
     void goTo(int f) {
-        core.state.currentFrame = f - 1;
+        setFrames(core, f - 1, core.state().lastFrame);
         core.NextFrameClick();
-        ASSERT_EQ(core.state.currentFrame, f);
+        ASSERT_EQ(core.state().currentFrame, f);
     }
 };
 
@@ -108,15 +128,15 @@ TEST_F(FileCommandsTest, SaveCreatesStampedFileWithoutWarningForTwentyOneFrames)
     std::vector<uint8_t> file = readWholeFile(path);
     ASSERT_EQ(file.size(), 16384u);
     EXPECT_EQ(std::string(file.begin() + 17, file.begin() + 22), "0.9g ");
-    EXPECT_EQ(std::string(core.sequence.image().begin() + 17, core.sequence.image().begin() + 22), "0.9g ");
-    EXPECT_TRUE(std::equal(file.begin(), file.end(), core.sequence.image().begin()));
+    EXPECT_EQ(std::string(core.sequence().image().begin() + 17, core.sequence().image().begin() + 22), "0.9g ");
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), core.sequence().image().begin()));
     EXPECT_THAT(view.errors, IsEmpty());
     EXPECT_THAT(view.warnings, IsEmpty());
 }
 
 TEST_F(FileCommandsTest, ThirtyFramesReachAFreshProgramAsFarAsTheFileHoldsThem) {
     record(core, 30, 1);
-    core.sequence.channel(21, 3).changed = 1;  // not in the file: must come back as 0
+    replaceSequenceWith(core, [](Sequence& seq) { seq.channel(21, 3).changed = 1; });  // not in the file: must come back as 0
     std::string path = dir.file("thirty.KDX");
     save(path);
     ASSERT_THAT(view.errors, IsEmpty());
@@ -127,13 +147,13 @@ TEST_F(FileCommandsTest, ThirtyFramesReachAFreshProgramAsFarAsTheFileHoldsThem) 
     fresh.core.Open1Click();
 
     ASSERT_THAT(fresh.view.errors, IsEmpty());
-    const Sequence& got = fresh.core.sequence;
+    const Sequence& got = fresh.core.sequence();
     for (int f = 0; f <= 20; ++f)
-        EXPECT_TRUE(sameFrame(got.frame(f), core.sequence.frame(f))) << "frame " << f;
+        EXPECT_TRUE(sameFrame(got.frame(f), core.sequence().frame(f))) << "frame " << f;
     for (int c = 0; c <= 2; ++c)
-        EXPECT_TRUE(sameChannel(got.channel(21, c), core.sequence.channel(21, c))) << "channel " << c;
+        EXPECT_TRUE(sameChannel(got.channel(21, c), core.sequence().channel(21, c))) << "channel " << c;
     const ChannelSetting& c3 = got.channel(21, 3);
-    const ChannelSetting& saved3 = core.sequence.channel(21, 3);
+    const ChannelSetting& saved3 = core.sequence().channel(21, 3);
     EXPECT_EQ(std::tie(c3.position, c3.rate, c3.offset, c3.pause),
               std::tie(saved3.position, saved3.rate, saved3.offset, saved3.pause));
     EXPECT_EQ(c3.changed, 0);
@@ -143,9 +163,9 @@ TEST_F(FileCommandsTest, ThirtyFramesReachAFreshProgramAsFarAsTheFileHoldsThem) 
     EXPECT_EQ(got.frame(21).frameUsed, 0);
     for (int f = 22; f < kFrameCount; ++f)
         EXPECT_TRUE(sameFrame(got.frame(f), defaults.frame(f))) << "frame " << f;
-    EXPECT_EQ(fresh.core.state.currentFrame, 0);
+    EXPECT_EQ(fresh.core.state().currentFrame, 0);
     EXPECT_EQ(fresh.view.frameLabel, "0");
-    EXPECT_EQ(fresh.core.state.lastFrame, 0);
+    EXPECT_EQ(fresh.core.state().lastFrame, 0);
 }
 
 TEST_F(FileCommandsTest, LoadOverEditedSequenceKeepsLaterFramesAndLastFrame) {
@@ -157,20 +177,20 @@ TEST_F(FileCommandsTest, LoadOverEditedSequenceKeepsLaterFramesAndLastFrame) {
     ASSERT_THAT(other.view.errors, IsEmpty());
 
     record(core, 30, 2);
-    const std::vector<uint8_t> before = imageOf(core.sequence);
+    const std::vector<uint8_t> before = imageOf(core.sequence());
     goTo(12);
 
     open(path);
 
     ASSERT_THAT(view.errors, IsEmpty());
-    const std::vector<uint8_t> after = imageOf(core.sequence);
-    EXPECT_TRUE(std::equal(after.begin(), after.begin() + 16384, other.core.sequence.image().begin()));
+    const std::vector<uint8_t> after = imageOf(core.sequence());
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + 16384, other.core.sequence().image().begin()));
     EXPECT_TRUE(std::equal(after.begin() + 16384, after.end(), before.begin() + 16384));
-    EXPECT_EQ(core.sequence.frame(29).frameUsed, 1);  // playback can still run on into them
-    EXPECT_EQ(core.state.currentFrame, 0);
-    EXPECT_EQ(core.state.lastFrame, 29);
+    EXPECT_EQ(core.sequence().frame(29).frameUsed, 1);  // playback can still run on into them
+    EXPECT_EQ(core.state().currentFrame, 0);
+    EXPECT_EQ(core.state().lastFrame, 29);
     core.LastFrameClick();
-    EXPECT_EQ(core.state.currentFrame, 29);
+    EXPECT_EQ(core.state().currentFrame, 29);
     EXPECT_EQ(view.frameLabel, "29");
 }
 
@@ -185,7 +205,7 @@ TEST_F(FileCommandsTest, SaveOverLongerFileKeepsItsLast3616Bytes) {
 
     std::vector<uint8_t> file = readWholeFile(path);
     ASSERT_EQ(file.size(), 20000u);
-    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 16384, core.sequence.image().begin()));
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 16384, core.sequence().image().begin()));
     EXPECT_TRUE(std::equal(file.begin() + 16384, file.end(), old.begin() + 16384));
 }
 
@@ -195,7 +215,7 @@ TEST_F(FileCommandsTest, CancellingEitherDialogChangesNothing) {
     writeWholeFile(path, content);
     record(core, 30, 4);
     goTo(9);
-    const std::vector<uint8_t> before = imageOf(core.sequence);
+    const std::vector<uint8_t> before = imageOf(core.sequence());
     const auto strips = stripsOf(core);
     const std::string label = view.frameLabel;
 
@@ -205,9 +225,9 @@ TEST_F(FileCommandsTest, CancellingEitherDialogChangesNothing) {
     core.Open1Click();
 
     EXPECT_TRUE(view.saveAnswers.empty() && view.openAnswers.empty());
-    EXPECT_EQ(imageOf(core.sequence), before);
+    EXPECT_EQ(imageOf(core.sequence()), before);
     EXPECT_EQ(readWholeFile(path), content);
-    EXPECT_EQ(core.state.currentFrame, 9);
+    EXPECT_EQ(core.state().currentFrame, 9);
     EXPECT_EQ(view.frameLabel, label);
     EXPECT_EQ(stripsOf(core), strips);
     EXPECT_THAT(view.errors, IsEmpty());
@@ -217,19 +237,19 @@ TEST_F(FileCommandsTest, CancellingEitherDialogChangesNothing) {
 TEST_F(FileCommandsTest, NameThatDoesNotExistLoadsNothingButGoesToFrameZero) {
     goTo(6);
     ASSERT_EQ(view.frameLabel, "6");
-    const std::vector<uint8_t> before = imageOf(core.sequence);
+    const std::vector<uint8_t> before = imageOf(core.sequence());
 
     open(dir.file("absent.KDX"));
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
     EXPECT_EQ(view.frameLabel, "0");
 
     // A folder that is not there either: still nothing to load.
     goTo(6);
     open(dir.file("no-folder/absent.KDX"));
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
     EXPECT_EQ(view.frameLabel, "0");
 
-    EXPECT_EQ(imageOf(core.sequence), before);
+    EXPECT_EQ(imageOf(core.sequence()), before);
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.KDX")));
     EXPECT_THAT(view.errors, IsEmpty());
 }
@@ -237,33 +257,33 @@ TEST_F(FileCommandsTest, NameThatDoesNotExistLoadsNothingButGoesToFrameZero) {
 TEST_F(FileCommandsTest, LongerFileLoadsItsStart) {
     const std::vector<uint8_t> file = readWholeFile(dataFile("long.KDX"));
     record(core, 30, 6);
-    const std::vector<uint8_t> before = imageOf(core.sequence);
+    const std::vector<uint8_t> before = imageOf(core.sequence());
 
     open(dataFile("long.KDX"));
 
     ASSERT_THAT(view.errors, IsEmpty());
-    const std::vector<uint8_t> after = imageOf(core.sequence);
+    const std::vector<uint8_t> after = imageOf(core.sequence());
     // Frame 0 is shown after the load, which marks its channels that differ
     // from what was on display; everything else is the file's.
     for (int c = 0; c < kChannelCount; ++c)
         EXPECT_EQ(std::memcmp(&after[c * 24], &file[c * 24], 16), 0) << "channel " << c;
     EXPECT_TRUE(std::equal(after.begin() + sizeof(Frame), after.begin() + 16384, file.begin() + sizeof(Frame)));
     EXPECT_TRUE(std::equal(after.begin() + 16384, after.end(), before.begin() + 16384));
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
 }
 
 TEST_F(FileCommandsTest, ShortFileFailsAndLeavesSequenceAndDisplay) {
     record(core, 30, 7);
     goTo(3);
-    const std::vector<uint8_t> before = imageOf(core.sequence);
+    const std::vector<uint8_t> before = imageOf(core.sequence());
     const auto strips = stripsOf(core);
     const std::string frameLabel = view.frameLabel, jumpLabel = view.jumpLabel;
 
     open(dataFile("short.KDX"));
 
     EXPECT_THAT(view.errors, ElementsAre("Read beyond end of file."));
-    EXPECT_EQ(imageOf(core.sequence), before);
-    EXPECT_EQ(core.state.currentFrame, 3);
+    EXPECT_EQ(imageOf(core.sequence()), before);
+    EXPECT_EQ(core.state().currentFrame, 3);
     EXPECT_EQ(stripsOf(core), strips);
     EXPECT_EQ(view.frameLabel, frameLabel);
     EXPECT_EQ(view.jumpLabel, jumpLabel);
@@ -274,7 +294,7 @@ TEST_F(FileCommandsTest, OutOfRangeValuesAndJumpsLoadAsTheyAre) {
     open(dataFile("out_of_range.KDX"));
 
     ASSERT_THAT(view.errors, IsEmpty());
-    const Sequence& s = core.sequence;
+    const Sequence& s = core.sequence();
     EXPECT_EQ(s.channel(0, 0).position, 9999);
     EXPECT_EQ(s.channel(0, 0).rate, -5);
     EXPECT_EQ(s.channel(0, 0).pause, 70000);
@@ -287,15 +307,17 @@ TEST_F(FileCommandsTest, OutOfRangeValuesAndJumpsLoadAsTheyAre) {
     EXPECT_EQ(s.frame(1).jumpTo, 500);
     EXPECT_EQ(s.frame(2).jumpTo, -7);
     // Frame 0 is shown: the strip clamps what it cannot show, the record keeps it.
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
     EXPECT_EQ(core.strip(0).PositionEdit.text(), "2500");
     EXPECT_EQ(view.jumpLabel, "200");
 }
 
 TEST_F(FileCommandsTest, FramesPastTwentyAreReportedAfterASuccessfulSave) {
     record(core, 21, 8);
-    core.sequence.frame(21).frameUsed = 1;
-    core.sequence.frame(40).frameUsed = 1;
+    replaceSequenceWith(core, [](Sequence& seq) {
+        seq.frame(21).frameUsed = 1;
+        seq.frame(40).frameUsed = 1;
+    });
     std::string path = dir.file("long-recording.KDX");
 
     save(path);
@@ -326,7 +348,7 @@ TEST_P(FileCommandFailureTest, ShowsErrorBoxAndStops) {
     record(core, 30, 9);
     goTo(5);
     const auto strips = stripsOf(core);
-    const std::vector<uint8_t> before = imageOf(core.sequence);
+    const std::vector<uint8_t> before = imageOf(core.sequence());
 
     alarm(10);
     if (c.isSave)
@@ -337,8 +359,8 @@ TEST_P(FileCommandFailureTest, ShowsErrorBoxAndStops) {
 
     EXPECT_THAT(view.errors, ElementsAre(c.message));
     EXPECT_THAT(view.warnings, IsEmpty());
-    EXPECT_EQ(imageOf(core.sequence), before);
-    EXPECT_EQ(core.state.currentFrame, 5);
+    EXPECT_EQ(imageOf(core.sequence()), before);
+    EXPECT_EQ(core.state().currentFrame, 5);
     EXPECT_EQ(stripsOf(core), strips);
 }
 

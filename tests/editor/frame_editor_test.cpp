@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,13 +36,13 @@ TEST_F(FrameEditorTest, WriteFrameOnAFreshSequenceStoresTheStripsWithTheMarksAnd
     // The position edit sends with the rate still 0; the offset edit sends
     // with everything set.
     EXPECT_EQ(takeSent(), (Sends{{3, 0, 900}, {3, 5, pulseOf(1800, -10)}}));
-    EXPECT_EQ(core.sequence.channel(0, 3).changed, 1);  // the edit marks at once
+    EXPECT_EQ(core.sequence().channel(0, 3).changed, 1);  // the edit marks at once
 
     core.WriteFrameClick();
 
     for (int f : {0, 1}) {
         SCOPED_TRACE("frame " + std::to_string(f));
-        const ChannelSetting& c = core.sequence.channel(f, 3);
+        const ChannelSetting& c = core.sequence().channel(f, 3);
         EXPECT_EQ(c.position, 1800);
         EXPECT_EQ(c.rate, 5);
         EXPECT_EQ(c.offset, -10);
@@ -49,12 +50,12 @@ TEST_F(FrameEditorTest, WriteFrameOnAFreshSequenceStoresTheStripsWithTheMarksAnd
         // No frame was shown since start: the stored flag is the strip's
         // mark, not the edit's.
         EXPECT_EQ(c.changed, 0);
-        EXPECT_EQ(core.sequence.frame(f).frameUsed, 1);
-        EXPECT_EQ(core.sequence.frame(f).jumpTo, -1);
+        EXPECT_EQ(core.sequence().frame(f).frameUsed, 1);
+        EXPECT_EQ(core.sequence().frame(f).jumpTo, -1);
     }
-    EXPECT_EQ(core.sequence.frame(2).frameUsed, 0);
-    EXPECT_EQ(core.state.currentFrame, 1);
-    EXPECT_EQ(core.state.lastFrame, 1);
+    EXPECT_EQ(core.sequence().frame(2).frameUsed, 0);
+    EXPECT_EQ(core.state().currentFrame, 1);
+    EXPECT_EQ(core.state().lastFrame, 1);
     EXPECT_EQ(view.frameLabel, "1");
     EXPECT_TRUE(takeSent().empty());  // storing sends nothing
 }
@@ -70,54 +71,54 @@ TEST_F(FrameEditorTest, ShowingARecordedFrameMarksAndSendsTheChannelsThatDiffer)
     // Channel 3 differs from what was shown: its change handling marks it in
     // frame 0 and sends it; being marked, the display step sends it again.
     EXPECT_EQ(takeSent(), (Sends{{3, 5, pulseOf(1800, -10)}, {3, 5, pulseOf(1800, -10)}}));
-    EXPECT_EQ(core.sequence.channel(0, 3).changed, 1);
+    EXPECT_EQ(core.sequence().channel(0, 3).changed, 1);
     EXPECT_TRUE(core.strip(3).changedMark);
     EXPECT_FALSE(core.strip(4).changedMark);
-    EXPECT_EQ(core.sequence.channel(1, 3).changed, 0);
+    EXPECT_EQ(core.sequence().channel(1, 3).changed, 0);
     EXPECT_EQ(view.frameLabel, "0");
     EXPECT_EQ(view.jumpLabel, "-1");
 
     core.NextFrameClick();
     EXPECT_EQ(takeSent(), (Sends{{3, 5, pulseOf(2000, -10)}, {3, 5, pulseOf(2000, -10)}}));
-    EXPECT_EQ(core.sequence.channel(1, 3).changed, 1);
+    EXPECT_EQ(core.sequence().channel(1, 3).changed, 1);
     EXPECT_EQ(view.statusText, "      Animating");
 }
 
 TEST_F(FrameEditorTest, WriteFrameBelowTheLastFrameOnlyStoresTheCurrentFrame) {
     recordChannel0({1000, 1100, 1200});
-    ASSERT_EQ(core.state.lastFrame, 3);
+    ASSERT_EQ(core.state().lastFrame, 3);
     core.PriorFrameClick();
-    ASSERT_EQ(core.state.currentFrame, 2);
+    ASSERT_EQ(core.state().currentFrame, 2);
     editStrip(1, 2200);
-    const Sequence before = core.sequence;
+    const Sequence before = core.sequence();
 
     core.WriteFrameClick();
 
-    EXPECT_EQ(core.sequence.channel(2, 1).position, 2200);
-    EXPECT_EQ(core.sequence.channel(2, 0).position, 1200);
+    EXPECT_EQ(core.sequence().channel(2, 1).position, 2200);
+    EXPECT_EQ(core.sequence().channel(2, 0).position, 1200);
     for (int f = 0; f < kFrameCount; ++f)
         if (f != 2) {
-            EXPECT_TRUE(sameFrame(core.sequence.frame(f), before.frame(f))) << "frame " << f;
+            EXPECT_TRUE(sameFrame(core.sequence().frame(f), before.frame(f))) << "frame " << f;
         }
-    EXPECT_EQ(core.state.currentFrame, 2);
-    EXPECT_EQ(core.state.lastFrame, 3);
+    EXPECT_EQ(core.state().currentFrame, 2);
+    EXPECT_EQ(core.state().lastFrame, 3);
     EXPECT_EQ(view.frameLabel, "2");
 }
 
 TEST_F(FrameEditorTest, WriteFrameAtTheLastSlotStoresWithoutCopyingOrAdvancing) {
-    core.state.currentFrame = core.state.lastFrame = 127;
+    setFrames(127, 127);
     editStrip(2, 600, 3);
-    const Sequence before = core.sequence;
+    const Sequence before = core.sequence();
     view.frameLabel = "untouched";
 
     core.WriteFrameClick();
 
-    EXPECT_EQ(core.sequence.channel(127, 2).position, 600);
-    EXPECT_EQ(core.sequence.channel(127, 2).rate, 3);
+    EXPECT_EQ(core.sequence().channel(127, 2).position, 600);
+    EXPECT_EQ(core.sequence().channel(127, 2).rate, 3);
     for (int f = 0; f < 127; ++f)
-        EXPECT_TRUE(sameFrame(core.sequence.frame(f), before.frame(f))) << "frame " << f;
-    EXPECT_EQ(core.state.currentFrame, 127);
-    EXPECT_EQ(core.state.lastFrame, 127);
+        EXPECT_TRUE(sameFrame(core.sequence().frame(f), before.frame(f))) << "frame " << f;
+    EXPECT_EQ(core.state().currentFrame, 127);
+    EXPECT_EQ(core.state().lastFrame, 127);
     EXPECT_EQ(view.frameLabel, "untouched");
 }
 
@@ -134,7 +135,7 @@ TEST_P(NavigationAtTheEnds, KeepsTheIndexButReshowsTheFrameAndSendsItsMarkedChan
     const EdgeNavigation& p = GetParam();
     setChannel(p.frame, 2, 1700);
     setChannel(p.frame, 9, 1300, 4);
-    core.state.currentFrame = p.frame;
+    setCurrentFrame(p.frame);
     view.statuses.clear();
 
     (core.*p.navigate)();
@@ -145,7 +146,7 @@ TEST_P(NavigationAtTheEnds, KeepsTheIndexButReshowsTheFrameAndSendsItsMarkedChan
     (core.*p.navigate)();
     // Nothing differs now: only the marked channels go out.
     EXPECT_EQ(takeSent(), (Sends{{2, 0, 850}, {9, 4, 650}}));
-    EXPECT_EQ(core.state.currentFrame, p.frame);
+    EXPECT_EQ(core.state().currentFrame, p.frame);
     EXPECT_EQ(view.frameLabel, std::to_string(p.frame));
     if (p.showsAnimating) {
         EXPECT_EQ(view.statusText, "      Animating");
@@ -166,14 +167,14 @@ TEST_F(FrameEditorTest, EditingThenNextMarksTheLeftFrameWithoutStoringItsValues)
     editStrip(4, 2000);
     core.NextFrameClick();
 
-    const ChannelSetting& left = core.sequence.channel(0, 4);
+    const ChannelSetting& left = core.sequence().channel(0, 4);
     EXPECT_EQ(left.position, 1500);
     EXPECT_EQ(left.changed, 1);
-    EXPECT_EQ(core.sequence.frame(0).frameUsed, 1);
+    EXPECT_EQ(core.sequence().frame(0).frameUsed, 1);
     // Frame 1 is shown: the strip goes back to 1500, which differs from
     // the 2000 on display and so marks channel 4 in frame 1 as well.
     EXPECT_EQ(core.strip(4).PositionEdit.value(), 1500);
-    EXPECT_EQ(core.sequence.channel(1, 4).changed, 1);
+    EXPECT_EQ(core.sequence().channel(1, 4).changed, 1);
     EXPECT_EQ(takeSent(), (Sends{{4, 0, 1000}, {4, 0, 750}, {4, 0, 750}}));
     EXPECT_EQ(view.frameLabel, "1");
 }
@@ -185,15 +186,15 @@ TEST_F(FrameEditorTest, DeleteFrameMovesLaterFramesDownAndShortensTheRecording) 
     core.StartFrameClick();
     core.NextFrameClick();
     takeSent();
-    ASSERT_EQ(core.state.currentFrame, 1);
-    const Sequence before = core.sequence;
+    ASSERT_EQ(core.state().currentFrame, 1);
+    const Sequence before = core.sequence();
 
     core.DelFrameClick();
 
     for (int f = 1; f < 127; ++f)
-        EXPECT_TRUE(sameFrame(core.sequence.frame(f), before.frame(f + 1))) << "frame " << f;
-    EXPECT_TRUE(sameFrame(core.sequence.frame(0), before.frame(0)));
-    const Frame& last = core.sequence.frame(127);
+        EXPECT_TRUE(sameFrame(core.sequence().frame(f), before.frame(f + 1))) << "frame " << f;
+    EXPECT_TRUE(sameFrame(core.sequence().frame(0), before.frame(0)));
+    const Frame& last = core.sequence().frame(127);
     for (int c = 0; c < kChannelCount; ++c) {
         EXPECT_EQ(last.channels[c].position, 1500);
         EXPECT_EQ(last.channels[c].rate, 0);
@@ -203,8 +204,8 @@ TEST_F(FrameEditorTest, DeleteFrameMovesLaterFramesDownAndShortensTheRecording) 
     }
     EXPECT_EQ(last.jumpTo, 9);
     EXPECT_EQ(last.frameUsed, 1);
-    EXPECT_EQ(core.state.lastFrame, 3);
-    EXPECT_EQ(core.state.currentFrame, 1);
+    EXPECT_EQ(core.state().lastFrame, 3);
+    EXPECT_EQ(core.state().currentFrame, 1);
     // The strips still show the deleted frame.
     EXPECT_EQ(core.strip(0).PositionEdit.value(), 1100);
     EXPECT_EQ(view.frameLabel, "1");
@@ -213,21 +214,21 @@ TEST_F(FrameEditorTest, DeleteFrameMovesLaterFramesDownAndShortensTheRecording) 
     // Writing now puts the deleted frame's values into the slot that holds
     // the following frame; nothing advances since 1 is not the last frame.
     core.WriteFrameClick();
-    EXPECT_EQ(core.sequence.channel(1, 0).position, 1100);
-    EXPECT_EQ(core.sequence.channel(2, 0).position, 1300);
-    EXPECT_EQ(core.state.currentFrame, 1);
+    EXPECT_EQ(core.sequence().channel(1, 0).position, 1100);
+    EXPECT_EQ(core.sequence().channel(2, 0).position, 1300);
+    EXPECT_EQ(core.state().currentFrame, 1);
 
     core.LastFrameClick();
-    EXPECT_EQ(core.state.currentFrame, 3);
+    EXPECT_EQ(core.state().currentFrame, 3);
     EXPECT_EQ(view.frameLabel, "3");
     EXPECT_EQ(core.strip(0).PositionEdit.value(), 1300);
 }
 
 TEST_F(FrameEditorTest, DeleteFrameWithNothingRecordedKeepsLastFrameAtZero) {
     core.DelFrameClick();
-    EXPECT_EQ(core.state.lastFrame, 0);
+    EXPECT_EQ(core.state().lastFrame, 0);
     core.LastFrameClick();
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
 }
 
 enum class Move { Insert, Delete };
@@ -243,11 +244,13 @@ protected:
     void fillSequence() {
         for (int f = 0; f < kFrameCount; ++f) {
             setChannel(f, 0, 600 + 10 * f, f % 64, f % 50, f, f % 2 == 1);
-            Frame& fr = core.sequence.frame(f);
-            fr.jumpTo = f % 7 - 1;
-            fr.frameUsed = f % 3 != 0;
-            fr.channels[1].spare[0] = static_cast<uint8_t>(f);
-            fr.padding[0] = static_cast<uint8_t>(f + 1);
+            editSequence([f](Sequence& seq) {
+                Frame& fr = seq.frame(f);
+                fr.jumpTo = f % 7 - 1;
+                fr.frameUsed = f % 3 != 0;
+                fr.channels[1].spare[0] = static_cast<uint8_t>(f);
+                fr.padding[0] = static_cast<uint8_t>(f + 1);
+            });
         }
     }
 };
@@ -256,18 +259,17 @@ TEST_P(MovingFrames, MovesWholeFramesAndTouchesNothingElse) {
     const MoveCase& p = GetParam();
     editStrip(0, 2400, 9, 7, 77);  // the strips' values; marks land in frame 0
     fillSequence();
-    core.state.currentFrame = p.at;
-    core.state.lastFrame = 10;
+    setFrames(p.at, 10);
     takeSent();
     view.frameLabel = view.jumpLabel = "untouched";
-    const Sequence old = core.sequence;
+    const Sequence old = core.sequence();
 
     if (p.move == Move::Insert)
         core.InsFrameClick();
     else
         core.DelFrameClick();
 
-    const Sequence& now = core.sequence;
+    const Sequence& now = core.sequence();
     for (int f = 0; f < p.at; ++f) EXPECT_TRUE(sameFrame(now.frame(f), old.frame(f))) << "frame " << f;
     if (p.move == Move::Insert) {
         for (int f = p.at + 1; f < kFrameCount; ++f)
@@ -285,7 +287,7 @@ TEST_P(MovingFrames, MovesWholeFramesAndTouchesNothingElse) {
         EXPECT_EQ(slot.jumpTo, old.frame(p.at).jumpTo);
         EXPECT_EQ(slot.frameUsed, old.frame(p.at).frameUsed);
         EXPECT_EQ(slot.padding[0], old.frame(p.at).padding[0]);
-        EXPECT_EQ(core.state.lastFrame, 10);
+        EXPECT_EQ(core.state().lastFrame, 10);
     } else {
         for (int f = p.at; f < kFrameCount - 1; ++f)
             EXPECT_TRUE(sameFrame(now.frame(f), old.frame(f + 1))) << "frame " << f;
@@ -296,9 +298,9 @@ TEST_P(MovingFrames, MovesWholeFramesAndTouchesNothingElse) {
             c.changed = 0;
         }
         EXPECT_TRUE(sameFrame(now.frame(127), expected));
-        EXPECT_EQ(core.state.lastFrame, 9);
+        EXPECT_EQ(core.state().lastFrame, 9);
     }
-    EXPECT_EQ(core.state.currentFrame, p.at);
+    EXPECT_EQ(core.state().currentFrame, p.at);
     EXPECT_EQ(core.strip(0).PositionEdit.value(), 2400);
     EXPECT_EQ(view.frameLabel, "untouched");
     EXPECT_EQ(view.jumpLabel, "untouched");
@@ -317,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(Slots, MovingFrames,
 TEST_F(FrameEditorTest, ResetSendsEveryChannelAndStoresDefaultsWithTheMarks) {
     setChannel(2, 10, 1500);  // marked in frame 2
     useFrame(2, 9);
-    core.state.currentFrame = 1;
+    setCurrentFrame(1);
     core.NextFrameClick();  // shows frame 2: the strips take its marks
     editStrip(1, 1800);
     editStrip(6, 1500, 0, 20);
@@ -337,7 +339,7 @@ TEST_F(FrameEditorTest, ResetSendsEveryChannelAndStoresDefaultsWithTheMarks) {
     EXPECT_EQ(takeSent(), expected);
     EXPECT_GE(ticks.GetTickCount() - start, 32u * 5u);
 
-    const Frame& f = core.sequence.frame(2);
+    const Frame& f = core.sequence().frame(2);
     for (int c = 0; c < kChannelCount; ++c) {
         SCOPED_TRACE("channel " + std::to_string(c));
         EXPECT_EQ(f.channels[c].position, 1500);
@@ -358,7 +360,7 @@ TEST(FrameResetWithoutPort, WaitsFiveMillisecondsAfterEachOfTheThirtyTwoChannels
     const uint32_t start = rig.ticks.GetTickCount();
     rig.core.FrameResetClick();
     EXPECT_EQ(rig.ticks.GetTickCount() - start, 32u * 5u);
-    EXPECT_EQ(rig.core.sequence.frame(0).frameUsed, 0);
+    EXPECT_EQ(rig.core.sequence().frame(0).frameUsed, 0);
 }
 
 struct JumpEdit {
@@ -372,9 +374,10 @@ class JumpEditor : public CoreFixtureP<JumpEdit> {};
 
 TEST_P(JumpEditor, EditsTheJumpOfTheCurrentFrameOnly) {
     const JumpEdit& p = GetParam();
-    core.state.currentFrame = 4;
-    core.sequence.frame(4).jumpTo = p.initial;
-    const Sequence before = core.sequence;
+    useFrame(4, p.initial);
+    editSequence([](Sequence& seq) { seq.frame(4).frameUsed = 0; });
+    setCurrentFrame(4);
+    const Sequence before = core.sequence();
 
     for (const char* k = p.clicks; *k; ++k) {
         if (*k == '+') core.IncButtonClick();
@@ -382,14 +385,14 @@ TEST_P(JumpEditor, EditsTheJumpOfTheCurrentFrameOnly) {
         if (*k == 'x') core.Label2DblClick();
     }
 
-    EXPECT_EQ(core.sequence.frame(4).jumpTo, p.expected);
+    EXPECT_EQ(core.sequence().frame(4).jumpTo, p.expected);
     EXPECT_EQ(view.jumpLabel, std::to_string(p.expected));
     Frame expected = before.frame(4);
     expected.jumpTo = p.expected;
-    EXPECT_TRUE(sameFrame(core.sequence.frame(4), expected));  // no marks, no store
+    EXPECT_TRUE(sameFrame(core.sequence().frame(4), expected));  // no marks, no store
     for (int f = 0; f < kFrameCount; ++f)
         if (f != 4) {
-            EXPECT_EQ(core.sequence.frame(f).jumpTo, -1) << "frame " << f;
+            EXPECT_EQ(core.sequence().frame(f).jumpTo, -1) << "frame " << f;
         }
     EXPECT_TRUE(takeSent().empty());
 }
@@ -407,6 +410,24 @@ INSTANTIATE_TEST_SUITE_P(Clicks, JumpEditor,
                                            JumpEdit{"DoubleClickAt127", 127, "x", -1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Plays frames 0..frame (used, nothing marked, at the strips' defaults) and
+// runs check where a click at the start of frame's pass would run; then the
+// playback ends there, as Exit ends it.
+void duringPlaybackAt(CoreRig& rig, int frame, const std::function<void()>& check) {
+    for (int f = 0; f <= frame; ++f) rig.useFrame(f);
+    bool ran = false;
+    rig.view.onEvents = [&](int) {
+        if (ran || rig.core.state().currentFrame != frame) return;
+        ran = true;
+        ASSERT_TRUE(rig.core.state().playing);
+        EXPECT_TRUE(rig.takeSent().empty()) << "frames at the defaults send nothing";
+        check();
+        rig.core.abandonPlayback();
+    };
+    rig.core.RunClick();
+    EXPECT_TRUE(ran);
+}
+
 TEST_F(FrameEditorTest, NavigatingWhilePlayingFollowsTheJumpFromTheNextChannelOn) {
     for (int c = 0; c < kChannelCount; ++c) {
         setChannel(3, c, 1000 + 2 * c, 0, 0, 0, false);
@@ -414,27 +435,27 @@ TEST_F(FrameEditorTest, NavigatingWhilePlayingFollowsTheJumpFromTheNextChannelOn
     }
     useFrame(3, 7);
     useFrame(7);
-    core.state.currentFrame = 2;
-    core.state.playing = true;
 
-    core.NextFrameClick();
+    duringPlaybackAt(*this, 2, [&] {
+        core.NextFrameClick();
 
-    EXPECT_EQ(core.strip(0).PositionEdit.value(), 1000);
-    for (int c = 1; c < kChannelCount; ++c)
-        EXPECT_EQ(core.strip(c).PositionEdit.value(), 2000 + 2 * c) << "channel " << c;
-    EXPECT_EQ(core.state.currentFrame, 7);
-    EXPECT_EQ(view.frameLabel, "7");
-    EXPECT_EQ(view.jumpLabel, "-1");  // frame 7's, shown with the last channel
-    // The marks of the change handling land in the frame named at that step.
-    EXPECT_EQ(core.sequence.channel(3, 0).changed, 1);
-    EXPECT_EQ(core.sequence.channel(3, 1).changed, 0);
-    EXPECT_EQ(core.sequence.channel(7, 0).changed, 0);
-    EXPECT_EQ(core.sequence.channel(7, 1).changed, 1);
-    // While playing only the change handling sends; marked channels are not
-    // sent again.
-    Sends expected{{0, 0, 500}};
-    for (int c = 1; c < kChannelCount; ++c) expected.push_back({c, 0, pulseOf(2000 + 2 * c)});
-    EXPECT_EQ(takeSent(), expected);
+        EXPECT_EQ(core.strip(0).PositionEdit.value(), 1000);
+        for (int c = 1; c < kChannelCount; ++c)
+            EXPECT_EQ(core.strip(c).PositionEdit.value(), 2000 + 2 * c) << "channel " << c;
+        EXPECT_EQ(core.state().currentFrame, 7);
+        EXPECT_EQ(view.frameLabel, "7");
+        EXPECT_EQ(view.jumpLabel, "-1");  // frame 7's, shown with the last channel
+        // The marks of the change handling land in the frame named at that step.
+        EXPECT_EQ(core.sequence().channel(3, 0).changed, 1);
+        EXPECT_EQ(core.sequence().channel(3, 1).changed, 0);
+        EXPECT_EQ(core.sequence().channel(7, 0).changed, 0);
+        EXPECT_EQ(core.sequence().channel(7, 1).changed, 1);
+        // While playing only the change handling sends; marked channels are not
+        // sent again.
+        Sends expected{{0, 0, 500}};
+        for (int c = 1; c < kChannelCount; ++c) expected.push_back({c, 0, pulseOf(2000 + 2 * c)});
+        EXPECT_EQ(takeSent(), expected);
+    });
 }
 
 class JumpOutOfRange : public CoreFixtureP<int32_t> {};
@@ -443,16 +464,16 @@ TEST_P(JumpOutOfRange, IsShownButNeverFollowedByNavigation) {
     const int32_t jump = GetParam();
     for (int c = 0; c < kChannelCount; ++c) setChannel(3, c, 1000 + 2 * c, 0, 0, 0, false);
     useFrame(3, jump);  // as a loaded file may hold it
-    core.state.currentFrame = 2;
-    core.state.playing = true;
 
-    core.NextFrameClick();
+    duringPlaybackAt(*this, 2, [&] {
+        core.NextFrameClick();
 
-    EXPECT_EQ(core.state.currentFrame, 3);
-    for (int c = 0; c < kChannelCount; ++c)
-        EXPECT_EQ(core.strip(c).PositionEdit.value(), 1000 + 2 * c) << "channel " << c;
-    EXPECT_EQ(view.frameLabel, "3");
-    EXPECT_EQ(view.jumpLabel, std::to_string(jump));
+        EXPECT_EQ(core.state().currentFrame, 3);
+        for (int c = 0; c < kChannelCount; ++c)
+            EXPECT_EQ(core.strip(c).PositionEdit.value(), 1000 + 2 * c) << "channel " << c;
+        EXPECT_EQ(view.frameLabel, "3");
+        EXPECT_EQ(view.jumpLabel, std::to_string(jump));
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(FromAFile, JumpOutOfRange, ::testing::Values(128, 200, -2, -1000));

@@ -64,8 +64,8 @@ TEST_F(ValuesAtTheLimits, OpenShowPlayAndDownloadEveryFieldAtBothEnds) {
     view.openAnswers.push_back(path);
     core.Open1Click();
     ASSERT_TRUE(view.errors.empty()) << view.errors.front();
-    ASSERT_EQ(core.sequence.channel(0, 5).position, kMax);
-    ASSERT_EQ(core.sequence.frame(2).jumpTo, kMax);
+    ASSERT_EQ(core.sequence().channel(0, 5).position, kMax);
+    ASSERT_EQ(core.sequence().frame(2).jumpTo, kMax);
     const TChannel& s0 = core.strip(0);
     EXPECT_EQ(s0.PositionEdit.text(), "2500");
     EXPECT_EQ(s0.RateEdit.text(), "63");
@@ -111,7 +111,7 @@ TEST_F(ValuesAtTheLimits, OpenShowPlayAndDownloadEveryFieldAtBothEnds) {
     // Pauses held to the box's range: 65535 for INT32_MAX, 0 for INT32_MIN;
     // every one of the 161 commands waited for its wire time.
     EXPECT_EQ(ticks.totalSlept() - before, playedMs(32u * 65535u, 161));
-    EXPECT_EQ(core.state.currentFrame, kFrameCount);
+    EXPECT_EQ(core.state().currentFrame, kFrameCount);
     EXPECT_EQ(view.frameLabel, "2");
 
     // Download: the stream carries position and pause as their low 16 bits,
@@ -140,16 +140,17 @@ TEST_F(ValuesAtTheLimits, OpenShowPlayAndDownloadEveryFieldAtBothEnds) {
     }
 
     // The jump editor at both ends of the range.
-    core.state.currentFrame = 2;
+    core.StopClick();
+    ASSERT_TRUE(core.showFrame(2));
     core.IncButtonClick();
-    EXPECT_EQ(core.sequence.frame(2).jumpTo, kMax);
+    EXPECT_EQ(core.sequence().frame(2).jumpTo, kMax);
     core.DecButtonClick();
-    EXPECT_EQ(core.sequence.frame(2).jumpTo, kMax - 1);
-    core.state.currentFrame = 1;
+    EXPECT_EQ(core.sequence().frame(2).jumpTo, kMax - 1);
+    ASSERT_TRUE(core.showFrame(1));
     core.DecButtonClick();
-    EXPECT_EQ(core.sequence.frame(1).jumpTo, kMin);
+    EXPECT_EQ(core.sequence().frame(1).jumpTo, kMin);
     core.IncButtonClick();
-    EXPECT_EQ(core.sequence.frame(1).jumpTo, 0);
+    EXPECT_EQ(core.sequence().frame(1).jumpTo, 0);
 }
 
 }  // namespace

@@ -25,15 +25,14 @@ protected:
     void SetUp() override {
         core.FormCreate();
         ASSERT_TRUE(sim.start()) << sim.error();
-        ASSERT_TRUE(core.serialPort.Open(sim.portName(), "2400", "None", "8", true));
-        core.state.portStatus = 0;
+        ASSERT_TRUE(core.openPort(sim.portName()));
     }
-    void TearDown() override { core.serialPort.Close(); }
+    void TearDown() override { core.FormClose(); }
 
     void record(int channel, int position, int pause) {
-        TChannel& s = core.strip(channel);
-        s.PositionEdit.setValue(position);
-        s.PauseEdit.setValue(pause);
+        TChannel& s = core.userStrip(channel);
+        s.PositionEdit.setText(std::to_string(position));
+        s.PauseEdit.setText(std::to_string(pause));
         core.WriteFrameClick();
     }
 

@@ -68,7 +68,7 @@ TEST_F(PlayerTest, PlaysTheUsedFramesInOrderThenCompletes) {
     // Neither text is drawn at once: the first round of events draws them.
     EXPECT_FALSE(view.statuses[0].repaintNow);
     EXPECT_FALSE(view.statuses[1].repaintNow);
-    EXPECT_FALSE(core.state.playing);
+    EXPECT_FALSE(core.state().playing);
     expectEditButtons(true, false, false);  // only Write comes back
     EXPECT_TRUE(view.enabled(ViewButton::Pause));
     // Events are handled once per used frame and once before returning.
@@ -80,10 +80,10 @@ TEST_F(PlayerTest, WriteFrameAfterCompletionStoresTheLastShownFrameWithItsMarks)
     setChannel(1, 4, 1500, 9, 0, 0, false);  // differs from frame 0: marked when shown
 
     core.RunClick();
-    ASSERT_EQ(core.state.currentFrame, 2);
+    ASSERT_EQ(core.state().currentFrame, 2);
     core.WriteFrameClick();  // the one edit button that is back
 
-    const Frame& f = core.sequence.frame(2);
+    const Frame& f = core.sequence().frame(2);
     EXPECT_EQ(f.channels[0].rate, 2);
     EXPECT_EQ(f.channels[0].changed, 1);
     EXPECT_EQ(f.channels[4].rate, 9);
@@ -109,9 +109,9 @@ TEST_F(PlayerTest, ARecordedSequencePlaysTheChannelsEachFrameChanges) {
                                  {4, 0, 500}, {4, 0, 500}}));                         // frame 2
     EXPECT_EQ(view.frameLabel, "4");
     EXPECT_EQ(view.statusText, kComplete);
-    EXPECT_EQ(core.sequence.channel(0, 3).changed, 1);
-    EXPECT_EQ(core.sequence.channel(0, 4).changed, 1);
-    EXPECT_EQ(core.sequence.channel(1, 4).changed, 0);
+    EXPECT_EQ(core.sequence().channel(0, 3).changed, 1);
+    EXPECT_EQ(core.sequence().channel(0, 4).changed, 1);
+    EXPECT_EQ(core.sequence().channel(1, 4).changed, 0);
 }
 
 TEST_F(PlayerTest, AnUnusedFirstFrameCompletesAtOnce) {
@@ -125,7 +125,7 @@ TEST_F(PlayerTest, AnUnusedFirstFrameCompletesAtOnce) {
     EXPECT_EQ(view.statuses[1].text, kComplete);
     EXPECT_EQ(view.frameLabel, "0");
     EXPECT_EQ(view.eventRounds, 1);
-    EXPECT_FALSE(core.state.playing);
+    EXPECT_FALSE(core.state().playing);
 }
 
 TEST_F(PlayerTest, ASequenceFillingFrames0To126EndsPastTheEndWithoutPlaying127) {
@@ -141,8 +141,8 @@ TEST_F(PlayerTest, ASequenceFillingFrames0To126EndsPastTheEndWithoutPlaying127) 
     Sends expected;
     for (int f = 0; f < 127; ++f) expected.push_back({0, f % 64, 750});
     EXPECT_EQ(takeSent(), expected);
-    EXPECT_TRUE(core.state.playing);
-    EXPECT_EQ(core.state.currentFrame, 127);
+    EXPECT_TRUE(core.state().playing);
+    EXPECT_EQ(core.state().currentFrame, 127);
     EXPECT_EQ(view.statusText, kAnimating);
     EXPECT_EQ(view.statuses.size(), 1u);
     expectEditButtons(false, false, false);
@@ -159,7 +159,7 @@ TEST_F(PlayerTest, AJumpRedirectsTheRestOfThePassAndLoops) {
         setChannel(f, 5, 1500, 10 + f);
         useFrame(f);
     }
-    core.sequence.frame(2).jumpTo = 0;
+    useFrame(2, 0);
     std::vector<std::string> frameLabels, jumpLabels;
     std::vector<int> shownRates;
     view.onEvents = [&](int round) {
@@ -184,7 +184,7 @@ TEST_F(PlayerTest, AJumpRedirectsTheRestOfThePassAndLoops) {
     EXPECT_EQ(frameLabels, (std::vector<std::string>{"0", "1", "2", "1", "2", "1", "1"}));
     EXPECT_EQ(jumpLabels, (std::vector<std::string>{"-1", "", "", "0", "", "0", ""}));
     EXPECT_EQ(shownRates, (std::vector<int>{0, 10, 11, 12, 11, 12, 11}));
-    EXPECT_EQ(core.state.currentFrame, 2);
+    EXPECT_EQ(core.state().currentFrame, 2);
 }
 
 TEST_F(PlayerTest, EachFrameIsDrawnInTheStripsBeforeItsPassWaits) {
@@ -212,7 +212,7 @@ TEST_F(PlayerTest, AFrameJumpingToItselfPlaysOnceAndGoesOn) {
         setChannel(f, 5, 1500, 10 + f);
         useFrame(f);
     }
-    core.sequence.frame(1).jumpTo = 1;
+    useFrame(1, 1);
 
     core.RunClick();
 
@@ -251,16 +251,16 @@ TEST_F(PlayerTest, PauseDuringAFrameLetsTheNextOnePlayAndPlayResumesAfterIt) {
 
     EXPECT_EQ(takeSent(), fromFrames({0, 1}));
     EXPECT_EQ(view.statusText, kPaused);
-    EXPECT_TRUE(core.state.playing);
-    EXPECT_TRUE(core.state.paused);
-    EXPECT_EQ(core.state.currentFrame, 2);
+    EXPECT_TRUE(core.state().playing);
+    EXPECT_TRUE(core.state().paused);
+    EXPECT_EQ(core.state().currentFrame, 2);
     EXPECT_EQ(view.eventRounds, 3);
 
     view.onEvents = nullptr;
     core.RunClick();
 
     EXPECT_EQ(takeSent(), fromFrames({2, 3, 4, 5}));
-    EXPECT_FALSE(core.state.paused);
+    EXPECT_FALSE(core.state().paused);
     EXPECT_EQ(view.statusText, kComplete);
 }
 
@@ -274,12 +274,12 @@ TEST_F(PlayerTest, PauseWhileIdleMakesTheNextPlayStartAtTheShownFrame) {
     core.PauseButtonClick();
     EXPECT_EQ(view.statusText, kPaused);
     EXPECT_FALSE(view.statuses.back().repaintNow);
-    EXPECT_TRUE(core.state.paused);
-    EXPECT_FALSE(core.state.playing);
+    EXPECT_TRUE(core.state().paused);
+    EXPECT_FALSE(core.state().playing);
 
     core.RunClick();
     EXPECT_EQ(takeSent(), fromFrames({3, 4, 5}));
-    EXPECT_FALSE(core.state.paused);
+    EXPECT_FALSE(core.state().paused);
 }
 
 TEST_F(PlayerTest, StopDuringAFrameShowsFrame0ThenThePlayerPlaysItOnceMore) {
@@ -300,9 +300,9 @@ TEST_F(PlayerTest, StopDuringAFrameShowsFrame0ThenThePlayerPlaysItOnceMore) {
     EXPECT_EQ(beforeStop, (Sends{{0, 0, 800}, {0, 1, 800}}));
     EXPECT_EQ(byStop, (Sends{{0, 1, 800}}));       // frame 0's marked channel, live
     EXPECT_EQ(takeSent(), (Sends{{0, 1, 800}}));   // played again from the stored setting
-    EXPECT_EQ(core.state.currentFrame, 1);
+    EXPECT_EQ(core.state().currentFrame, 1);
     EXPECT_EQ(view.frameLabel, "0");
-    EXPECT_FALSE(core.state.playing);
+    EXPECT_FALSE(core.state().playing);
     EXPECT_EQ(view.statusText, kStopped);
     expectEditButtons(true, true, true);
     EXPECT_EQ(view.eventRounds, 3);
@@ -311,7 +311,7 @@ TEST_F(PlayerTest, StopDuringAFrameShowsFrame0ThenThePlayerPlaysItOnceMore) {
 TEST_F(PlayerTest, StopWhileIdleShowsFrame0AndSendsItsMarkedChannels) {
     setChannel(0, 0, 1600);
     setChannel(0, 7, 1500, 5);
-    core.state.currentFrame = 3;
+    setCurrentFrame(3);
     view.setButtonEnabled(ViewButton::Write, false);
     view.setButtonEnabled(ViewButton::Insert, false);
     view.setButtonEnabled(ViewButton::Delete, false);
@@ -319,7 +319,7 @@ TEST_F(PlayerTest, StopWhileIdleShowsFrame0AndSendsItsMarkedChannels) {
     core.StopClick();
 
     EXPECT_EQ(takeSent(), (Sends{{0, 0, 800}, {0, 0, 800}, {7, 5, 750}}));
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
     EXPECT_EQ(view.frameLabel, "0");
     expectEditButtons(true, true, true);
     ASSERT_FALSE(view.statuses.empty());
@@ -340,16 +340,16 @@ TEST_F(PlayerTest, PlayInsidePlayRunsToItsEndThenTheOuterPlayerPlaysWhereItLeft)
     // channel 0 (and the frame used), so the outer pass plays it.
     EXPECT_EQ(takeSent(), (Sends{fromFrame(0), fromFrame(0), fromFrame(1), fromFrame(2),
                                  fromFrame(3), {0, 0, 750}}));
-    EXPECT_EQ(core.sequence.frame(4).frameUsed, 1);
-    EXPECT_EQ(core.state.currentFrame, 5);
-    EXPECT_FALSE(core.state.playing);
+    EXPECT_EQ(core.sequence().frame(4).frameUsed, 1);
+    EXPECT_EQ(core.state().currentFrame, 5);
+    EXPECT_FALSE(core.state().playing);
     EXPECT_EQ(view.statusText, kComplete);
     EXPECT_EQ(view.eventRounds, 8);
 }
 
 TEST_F(PlayerTest, NavigationDuringPlaybackMovesThePlayer) {
     rateFrames(6);
-    core.state.lastFrame = 4;
+    setFrames(0, 4);
     std::string labelAfterNavigation;
     view.onEvents = [&](int round) {
         if (round != 2) return;
@@ -382,7 +382,7 @@ TEST_F(PlayerTest, ExitDuringPlaybackEndsItWithoutShowingOrPlayingAnotherFrame) 
 
     EXPECT_EQ(beforeExit, fromFrames({0}));
     EXPECT_TRUE(view.quitRequested);
-    EXPECT_FALSE(core.serialPort.isOpen());
+    EXPECT_FALSE(core.serialPort().isOpen());
     EXPECT_EQ(view.eventRounds, 2);
     EXPECT_EQ(core.strip(0).RateEdit.value(), 1);  // frame 1 was never shown
     // Exit's two farewell waits, not frame 1's 5000 ms pause.
@@ -393,15 +393,14 @@ TEST_F(PlayerTest, ExitDuringPlaybackEndsItWithoutShowingOrPlayingAnotherFrame) 
 TEST_F(PlayerTest, PlayWithAPauseLeftAt127EndsPastTheEndAtOnce) {
     setChannel(127, 0, 1800);
     useFrame(127);
-    core.state.currentFrame = 127;
-    core.state.paused = true;
+    ASSERT_TRUE(core.pauseAt(127));
 
     core.RunClick();
 
     EXPECT_TRUE(takeSent().empty());
     EXPECT_EQ(view.eventRounds, 0);
-    EXPECT_TRUE(core.state.playing);
-    EXPECT_FALSE(core.state.paused);
+    EXPECT_TRUE(core.state().playing);
+    EXPECT_FALSE(core.state().paused);
     EXPECT_EQ(view.statusText, kAnimating);
     EXPECT_EQ(view.frameLabel, "0");
     expectEditButtons(false, false, false);
@@ -417,17 +416,17 @@ TEST_F(PlayerTest, AJumpBeyondTheLastFrameEndsThePassAndThePlayback) {
     core.RunClick();  // would abort on any access to frame 200
 
     EXPECT_EQ(takeSent(), (Sends{{0, 1, 750}}));
-    EXPECT_TRUE(core.state.playing);
+    EXPECT_TRUE(core.state().playing);
     EXPECT_EQ(view.statusText, kAnimating);
-    EXPECT_EQ(core.state.currentFrame, kFrameCount);
+    EXPECT_EQ(core.state().currentFrame, kFrameCount);
     EXPECT_EQ(view.jumpLabel, "200");
 
     // Not a frame: the editor stays usable from there.
     core.PriorFrameClick();
-    EXPECT_EQ(core.state.currentFrame, 127);
+    EXPECT_EQ(core.state().currentFrame, 127);
     EXPECT_EQ(view.frameLabel, "127");
     core.StopClick();
-    EXPECT_EQ(core.state.currentFrame, 0);
+    EXPECT_EQ(core.state().currentFrame, 0);
 }
 
 TEST_F(PlayerTest, ALoadedFileWithValuesNoControlCouldHoldPlaysItsStoredBytesAndStops) {
@@ -436,7 +435,7 @@ TEST_F(PlayerTest, ALoadedFileWithValuesNoControlCouldHoldPlaysItsStoredBytesAnd
     view.openAnswers.push_back(std::string(KDX_TEST_DATA_DIR) + "/out_of_range.KDX");
     core.Open1Click();
     ASSERT_TRUE(view.errors.empty());
-    ASSERT_EQ(core.sequence.frame(0).jumpTo, 200);
+    ASSERT_EQ(core.sequence().frame(0).jumpTo, 200);
     takeSent();
     const uint32_t start = ticks.GetTickCount();
 
@@ -446,8 +445,8 @@ TEST_F(PlayerTest, ALoadedFileWithValuesNoControlCouldHoldPlaysItsStoredBytesAnd
     // ends at the jump; the pause is held to the box's longest.
     EXPECT_EQ(takeSent(), (Sends{{0, 251, (9999 - 300) / 2}}));
     EXPECT_EQ(ticks.GetTickCount() - start, playedMs(65535, 1));
-    EXPECT_EQ(core.state.currentFrame, kFrameCount);
-    EXPECT_TRUE(core.state.playing);
+    EXPECT_EQ(core.state().currentFrame, kFrameCount);
+    EXPECT_TRUE(core.state().playing);
     EXPECT_EQ(view.statusText, kAnimating);
 }
 
@@ -471,8 +470,8 @@ TEST(PlayerWithoutPort, WaitsEveryPauseOfThePlayedChannelsAndSendsNothing) {
     EXPECT_EQ(rig.ticks.GetTickCount() - start, playedMs(100u + 250u + 400u + 30u, 11));
     EXPECT_EQ(rig.view.frameLabel, "3");
     EXPECT_EQ(rig.view.statusText, kComplete);
-    EXPECT_EQ(rig.core.sequence.channel(2, 0).changed, 1);
-    EXPECT_FALSE(rig.core.serialPort.isOpen());
+    EXPECT_EQ(rig.core.sequence().channel(2, 0).changed, 1);
+    EXPECT_FALSE(rig.core.serialPort().isOpen());
     EXPECT_TRUE(rig.sim.receivedBytes().empty());
     EXPECT_TRUE(rig.notifier.calls.empty());
 }

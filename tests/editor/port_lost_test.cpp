@@ -34,13 +34,13 @@ protected:
         ASSERT_NE(it, view.statuses.end());
         EXPECT_EQ(it->colour, kYellow);
         EXPECT_TRUE(it->repaintNow);
-        EXPECT_FALSE(core.serialPort.isOpen());
-        EXPECT_EQ(core.state.portStatus, -1);
+        EXPECT_FALSE(core.serialPort().isOpen());
+        EXPECT_EQ(core.state().portStatus, -1);
         EXPECT_EQ(core.lostPortName(), sim.portName());
     }
     void expectStoppedAtFrame0() {
-        EXPECT_FALSE(core.state.playing);
-        EXPECT_EQ(core.state.currentFrame, 0);
+        EXPECT_FALSE(core.state().playing);
+        EXPECT_EQ(core.state().currentFrame, 0);
         EXPECT_EQ(view.frameLabel, "0");
         EXPECT_TRUE(view.enabled(ViewButton::Write));
         EXPECT_TRUE(view.enabled(ViewButton::Insert));
@@ -53,8 +53,7 @@ protected:
 TEST_F(PortLost, DuringAPassThePlaybackStopsWithoutWaitingTheRestOfThePass) {
     // Frame 0 plays channels 0..2, each waiting 100 ms; frame 1 would wait
     // 5000 ms.
-    for (int c = 0; c < 3; ++c) setChannel(0, c, 1500, 5, 0, 100);
-    core.sequence.channel(0, 1).position = 1600;
+    for (int c = 0; c < 3; ++c) setChannel(0, c, c == 1 ? 1600 : 1500, 5, 0, 100);
     useFrame(0);
     setChannel(1, 0, 1500, 9, 0, 5000);
     useFrame(1);
@@ -72,10 +71,11 @@ TEST_F(PortLost, DuringAPassThePlaybackStopsWithoutWaitingTheRestOfThePass) {
 
     core.RunClick();
 
-    // Channel 0's pause was waited in full; channel 1's send met the loss
-    // after its wire time: no pause for it, nothing of channel 2, nothing of
-    // frame 1. (Channel 1's live command at the start went at once.)
-    EXPECT_EQ(ticks.totalSlept() - before, playedMs(100, 2));
+    // The line takes no time on the fake clock, so each command's wire time
+    // is waited: channel 1's live command as frame 0 is shown, channel 0's
+    // with its pause in full, and channel 1's, whose send met the loss: no
+    // pause for it, nothing of channel 2, nothing of frame 1.
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(100, 3));
     expectLostOnce();
     expectStoppedAtFrame0();
     EXPECT_EQ(view.eventRounds, 1);  // no further round of events
@@ -119,7 +119,7 @@ TEST_F(PortLost, ALossInAHandlerRunByThePlayerEndsThePlayback) {
     view.onEvents = [&](int round) {
         if (round != 2) return;
         sim.vanish();
-        core.strip(9).OffsetTrack.userMove(4);
+        core.userStrip(9).OffsetTrack.userMove(4);
     };
     const uint64_t before = ticks.totalSlept();
 
@@ -156,8 +156,8 @@ TEST_F(PortLost, APlaybackStartedAfterTheLossPlaysAsWithoutAPort) {
     setChannel(0, 0, 1500, 1, 0, 100);
     useFrame(0);
     sim.vanish();
-    core.strip(3).OffsetTrack.userMove(2);  // meets the loss
-    ASSERT_FALSE(core.serialPort.isOpen());
+    core.userStrip(3).OffsetTrack.userMove(2);  // meets the loss
+    ASSERT_FALSE(core.serialPort().isOpen());
     const uint64_t before = ticks.totalSlept();
 
     core.RunClick();
@@ -205,12 +205,12 @@ TEST_P(PortLostOnEveryPath, EndsPromptlyAndShowsTheLossOnce) {
                             [](const FakeView::Status& s) { return s.text == kLost; }),
               1);
     EXPECT_EQ(view.statusText, kLost);
-    EXPECT_FALSE(core.serialPort.isOpen());
-    EXPECT_EQ(core.state.portStatus, -1);
+    EXPECT_FALSE(core.serialPort().isOpen());
+    EXPECT_EQ(core.state().portStatus, -1);
 
     // Sends on the closed port do nothing and report nothing more.
     view.statuses.clear();
-    core.strip(5).OffsetTrack.userMove(3);
+    core.userStrip(5).OffsetTrack.userMove(3);
     core.NextFrameClick();
     EXPECT_TRUE(std::none_of(view.statuses.begin(), view.statuses.end(),
                              [](const FakeView::Status& s) { return s.text == kLost; }));
@@ -219,7 +219,7 @@ TEST_P(PortLostOnEveryPath, EndsPromptlyAndShowsTheLossOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, PortLostOnEveryPath,
     ::testing::Values(
-        SendingPath{"LiveEdit", [](CoreRig& r) { r.core.strip(2).OffsetTrack.userMove(7); }, 0},
+        SendingPath{"LiveEdit", [](CoreRig& r) { r.core.userStrip(2).OffsetTrack.userMove(7); }, 0},
         SendingPath{"NextFrame", [](CoreRig& r) { r.core.NextFrameClick(); }, 0},
         // The 5 ms after each of the 32 channels are steps of Reset itself.
         SendingPath{"Reset", [](CoreRig& r) { r.core.FrameResetClick(); }, 32 * 5},
@@ -235,8 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PortLost, ThePortCanBeChosenAgainAfterReplugging) {
     sim.vanish();
-    core.strip(0).OffsetTrack.userMove(1);
-    ASSERT_EQ(core.state.portStatus, -1);
+    core.userStrip(0).OffsetTrack.userMove(1);
+    ASSERT_EQ(core.state().portStatus, -1);
 
     sim::ControllerSimulator replugged;
     ASSERT_TRUE(replugged.start()) << replugged.error();
@@ -247,10 +247,10 @@ TEST_F(PortLost, ThePortCanBeChosenAgainAfterReplugging) {
     EXPECT_EQ(view.statuses[0].text, " Opening Comm Port");
     EXPECT_EQ(view.statuses[1].text, "  Comm Port Open");
     EXPECT_EQ(view.statuses[1].colour, kLime);
-    EXPECT_EQ(core.state.portStatus, 0);
+    EXPECT_EQ(core.state().portStatus, 0);
     EXPECT_TRUE(core.lostPortName().empty());
     // Edits reach the new device.
-    core.strip(0).OffsetTrack.userMove(2);
+    core.userStrip(0).OffsetTrack.userMove(2);
     EXPECT_TRUE(replugged.waitFor(
         [](const std::vector<sim::Event>& ev) { return !CoreRig::positionsIn(ev).empty(); },
         std::chrono::seconds(10)));

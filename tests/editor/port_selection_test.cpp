@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,7 +51,7 @@ protected:
             shown.push_back({s.text, s.colour, s.repaintNow, ticks.GetTickCount() - clickStart});
         };
     }
-    void TearDown() override { core.serialPort.Close(); }
+    void TearDown() override { core.FormClose(); }
 
     // One click on a submenu entry; returns the fake milliseconds it took.
     uint32_t click(const std::string& caption) {
@@ -59,6 +60,18 @@ protected:
         clickStart = ticks.GetTickCount();
         core.ComPortComboClick(caption);
         return ticks.GetTickCount() - clickStart;
+    }
+
+    // A command sent through the core's port reaches the simulator.
+    bool reachesTheSimulator() {
+        sim.clear();
+        core.sendPosition(3, 0, 1800, 0);
+        return sim.waitFor(
+            [](const std::vector<sim::Event>& ev) {
+                return !ev.empty() && ev.back().kind == sim::Event::Kind::Position &&
+                       ev.back().position.channel == 3;
+            },
+            std::chrono::seconds(10));
     }
 
     sim::ControllerSimulator sim;
@@ -73,22 +86,22 @@ protected:
 TEST_F(PortSelection, FirstOpenHasNoCloseStep) {
     EXPECT_EQ(click(sim.portName()), 1000u);
     EXPECT_EQ(shown, (std::vector<Shown>{opening(500), open(1000)}));
-    EXPECT_EQ(core.state.portStatus, 0);
-    EXPECT_TRUE(core.serialPort.isOpen());
-    EXPECT_EQ(core.serialPort.portName(), sim.portName());
+    EXPECT_EQ(core.state().portStatus, 0);
+    EXPECT_TRUE(core.serialPort().isOpen());
+    EXPECT_EQ(core.serialPort().portName(), sim.portName());
     EXPECT_TRUE(notifier.calls.empty());
-    // It is the simulator's line that was opened: the controller echoes.
-    EXPECT_TRUE(core.serialPort.Probe());
+    // It is the simulator's line that was opened.
+    EXPECT_TRUE(reachesTheSimulator());
 }
 
 TEST_F(PortSelection, ChoosingTheOpenPortClosesAndReopensIt) {
     click(sim.portName());
     EXPECT_EQ(click(sim.portName()), 1500u);
     EXPECT_EQ(shown, (std::vector<Shown>{closing(500), opening(1000), open(1500)}));
-    EXPECT_EQ(core.state.portStatus, 1);
-    EXPECT_TRUE(core.serialPort.isOpen());
+    EXPECT_EQ(core.state().portStatus, 1);
+    EXPECT_TRUE(core.serialPort().isOpen());
     EXPECT_TRUE(notifier.calls.empty());
-    EXPECT_TRUE(core.serialPort.Probe());
+    EXPECT_TRUE(reachesTheSimulator());
 }
 
 TEST_F(PortSelection, FailedOpenAfterASuccessfulOneKeepsPortStatus) {
@@ -97,8 +110,8 @@ TEST_F(PortSelection, FailedOpenAfterASuccessfulOneKeepsPortStatus) {
     EXPECT_EQ(shown, (std::vector<Shown>{closing(500), opening(1000)}));
     EXPECT_EQ(view.statusText, " Opening Comm Port");
     EXPECT_EQ(view.statusColour, kAqua);
-    EXPECT_EQ(core.state.portStatus, 0);
-    EXPECT_FALSE(core.serialPort.isOpen());
+    EXPECT_EQ(core.state().portStatus, 0);
+    EXPECT_FALSE(core.serialPort().isOpen());
     ASSERT_EQ(notifier.calls.size(), 2u);
     EXPECT_EQ(notifier.calls[0].kind, RecordingNotifier::Call::Beep);
     EXPECT_EQ(notifier.calls[0].frequency, 1000u);
@@ -111,8 +124,8 @@ TEST_F(PortSelection, FailedOpenAfterASuccessfulOneKeepsPortStatus) {
     // A port was open once: the next choice starts with the close step again.
     EXPECT_EQ(click(sim.portName()), 1500u);
     EXPECT_EQ(shown, (std::vector<Shown>{closing(500), opening(1000), open(1500)}));
-    EXPECT_EQ(core.state.portStatus, 1);
-    EXPECT_TRUE(core.serialPort.isOpen());
+    EXPECT_EQ(core.state().portStatus, 1);
+    EXPECT_TRUE(core.serialPort().isOpen());
 }
 
 TEST_F(PortSelection, RefusedNameFailsWithoutAMessage) {
@@ -121,13 +134,13 @@ TEST_F(PortSelection, RefusedNameFailsWithoutAMessage) {
     EXPECT_EQ(view.statusText, " Opening Comm Port");
     EXPECT_EQ(view.statusColour, kAqua);
     EXPECT_TRUE(notifier.calls.empty());
-    EXPECT_EQ(core.state.portStatus, -1);
-    EXPECT_FALSE(core.serialPort.isOpen());
+    EXPECT_EQ(core.state().portStatus, -1);
+    EXPECT_FALSE(core.serialPort().isOpen());
 
     // Nothing was ever open, so the next choice has no close step either.
     EXPECT_EQ(click(sim.portName()), 1000u);
     EXPECT_EQ(shown, (std::vector<Shown>{opening(500), open(1000)}));
-    EXPECT_EQ(core.state.portStatus, 0);
+    EXPECT_EQ(core.state().portStatus, 0);
 }
 
 // ------------------------------------------------------------ the submenu ----
@@ -165,8 +178,8 @@ TEST(PortMenu, EnumerationErrorIsShownAndStartUpCompletes) {
     ASSERT_NO_THROW(m.core.FormCreate());
     EXPECT_TRUE(m.view.portMenu.empty());
     EXPECT_EQ(m.view.errors, std::vector<std::string>{"Could not create device info list!"});
-    EXPECT_EQ(m.core.state.portStatus, -1);
-    EXPECT_EQ(m.core.state.currentFrame, 0);
+    EXPECT_EQ(m.core.state().portStatus, -1);
+    EXPECT_EQ(m.core.state().currentFrame, 0);
 }
 
 TEST(PortMenu, WithoutAListerThePlatformIsAsked) {

@@ -65,7 +65,7 @@ TEST_F(SimulatedControllerTest, IsSelectedAsAPortAndAnswersThroughTheCommandSet)
               (Shown{{" Opening Comm Port", 500}, {"  Comm Port Open", 1000}}));
     ASSERT_TRUE(core.simulatorChosen());
     const auto simulator = core.simulator();
-    EXPECT_EQ(core.serialPort.portName(), simulator->portName());
+    EXPECT_EQ(core.serialPort().portName(), simulator->portName());
     EXPECT_EQ(simulator->lineBaud(), 2400u);
 
     // The version query's waits are fake here; the answer must still be on
@@ -76,7 +76,7 @@ TEST_F(SimulatedControllerTest, IsSelectedAsAPortAndAnswersThroughTheCommandSet)
     EXPECT_EQ(view.statusText, "      Version: 1.4");
 
     // A live edit at rate 0: the servo is at its target at once.
-    core.strip(5).PositionEdit.setValue(2000);
+    core.userStrip(5).PositionEdit.setText("2000");
     ASSERT_TRUE(simulator->waitFor(
         [](const std::vector<sim::Event>& ev) {
             return !ev.empty() && ev.back().kind == sim::Event::Kind::Position && ev.back().position.channel == 5;
@@ -87,7 +87,7 @@ TEST_F(SimulatedControllerTest, IsSelectedAsAPortAndAnswersThroughTheCommandSet)
     EXPECT_EQ(servo.currentPulse, 1000);
 
     // The latest 200 messages are kept for a display, however many came.
-    for (int i = 0; i < 220; ++i) sendPositionCommand(core.serialPort, 1, 0, 1000 + 2 * i, 0);
+    for (int i = 0; i < 220; ++i) core.sendPosition(1, 0, 1000 + 2 * i, 0);
     ASSERT_TRUE(simulator->waitFor(
         [](const std::vector<sim::Event>& ev) { return !ev.empty() && ev.back().position.pulse == 500 + 219; },
         5s));
@@ -108,20 +108,20 @@ TEST_F(SimulatedControllerTest, ARealPortAndTheSimulatedControllerReleaseEachOth
     core.FormCreate();
 
     core.ComPortComboClick(real.portName());
-    ASSERT_TRUE(core.serialPort.isOpen());
+    ASSERT_TRUE(core.serialPort().isOpen());
     core.SimulatedControllerClick();
     ASSERT_TRUE(core.simulatorChosen());
     const std::string simPort = core.simulator()->portName();
     // The real port was let go: the edit goes to the simulated one only.
     real.clear();
-    core.strip(2).PositionEdit.setValue(2500);
+    core.userStrip(2).PositionEdit.setText("2500");
     ASSERT_TRUE(core.simulator()->waitFor([](const auto& ev) { return !ev.empty(); }, 5s));
     EXPECT_EQ(real.receivedCount(), 0u);
 
     // A display goes on holding it, as the servo view does.
     std::shared_ptr<sim::ControllerSimulator> shown = core.simulator();
     core.ComPortComboClick(real.portName());
-    EXPECT_EQ(core.serialPort.portName(), real.portName());
+    EXPECT_EQ(core.serialPort().portName(), real.portName());
     EXPECT_FALSE(core.simulatorChosen());
     EXPECT_EQ(core.simulator(), nullptr);
     // Stopped all the same: its pair is gone, and its last state readable.
@@ -136,8 +136,8 @@ TEST_F(SimulatedControllerTest, AFailureToStartIsShownAndTheOpenPortStays) {
     ASSERT_TRUE(real.start()) << real.error();
     core.FormCreate();
     core.ComPortComboClick(real.portName());
-    ASSERT_TRUE(core.serialPort.isOpen());
-    const int portStatus = core.state.portStatus;
+    ASSERT_TRUE(core.serialPort().isOpen());
+    const int portStatus = core.state().portStatus;
     const std::string status = view.statusText;
     const uint64_t slept = ticks.totalSlept();
 
@@ -154,9 +154,9 @@ TEST_F(SimulatedControllerTest, AFailureToStartIsShownAndTheOpenPortStays) {
     EXPECT_EQ(view.errors[0].back(), '.');
     EXPECT_GT(view.errors[0].size(), std::string("The simulated controller could not start: .").size());
     EXPECT_EQ(core.simulator(), nullptr);
-    EXPECT_EQ(core.serialPort.portName(), real.portName());
-    EXPECT_TRUE(core.serialPort.isOpen());
-    EXPECT_EQ(core.state.portStatus, portStatus);
+    EXPECT_EQ(core.serialPort().portName(), real.portName());
+    EXPECT_TRUE(core.serialPort().isOpen());
+    EXPECT_EQ(core.state().portStatus, portStatus);
     EXPECT_EQ(view.statusText, status);
     EXPECT_EQ(ticks.totalSlept(), slept);  // no step of a selection ran
 }

@@ -13,7 +13,7 @@ protected:
     // Types a text into a position box as a user does: each character's key
     // goes to the key handler first, then the character reaches the box.
     void typeInto(int channel, const std::string& text) {
-        NumberBoxModel& box = core.strip(channel).PositionEdit;
+        NumberBoxModel& box = core.userStrip(channel).PositionEdit;
         for (char ch : text) {
             box.pressKey(static_cast<int>(ch));  // "0".."9" are keys 48..57
             box.typeCharacter(static_cast<char32_t>(ch));
@@ -21,18 +21,18 @@ protected:
     }
     // Clears a position box with Backspace, as a user would before typing.
     void clearBox(int channel) {
-        NumberBoxModel& box = core.strip(channel).PositionEdit;
+        NumberBoxModel& box = core.userStrip(channel).PositionEdit;
         box.pressKey(vk::Back);
         box.setText("");
     }
 
-    const ChannelSetting& stored(int channel) { return core.sequence.channel(0, channel); }
-    const Frame& frame0() { return core.sequence.frame(0); }
+    const ChannelSetting& stored(int channel) { return core.sequence().channel(0, channel); }
+    const Frame& frame0() { return core.sequence().frame(0); }
 };
 
 TEST_F(StripTest, StripsStartWithTheDefaultsAndTheirCaptions) {
     for (int i = 0; i < kChannelCount; ++i) {
-        TChannel& s = core.strip(i);
+        const TChannel& s = core.strip(i);
         EXPECT_EQ(s.GroupBox, "Ch " + std::to_string(i));
         EXPECT_EQ(s.Track.position(), 1500);
         EXPECT_EQ(s.PositionEdit.text(), "1500");
@@ -49,8 +49,8 @@ TEST_F(StripTest, StripsStartWithTheDefaultsAndTheirCaptions) {
 }
 
 TEST_F(StripTest, EverySliderNotificationSendsOneLiveCommand) {
-    TChannel& s = core.strip(5);
-    s.RateEdit.setValue(7);  // rate edits send nothing by themselves
+    TChannel& s = core.userStrip(5);
+    s.RateEdit.setText("7");  // rate edits send nothing by themselves
     EXPECT_TRUE(takeSent().empty());
     s.Track.userMove(1200);  // slider 1200 is position 1800
     s.Track.userMove(1200);  // end of the movement: same position, sent again
@@ -62,7 +62,7 @@ TEST_F(StripTest, EverySliderNotificationSendsOneLiveCommand) {
 }
 
 TEST_F(StripTest, SliderEndsShowTheInvertedPositions) {
-    TChannel& s = core.strip(0);
+    TChannel& s = core.userStrip(0);
     s.Track.userMove(500);  // top end
     EXPECT_EQ(s.PositionEdit.text(), "2500");
     s.Track.userMove(2500);  // bottom end
@@ -71,7 +71,7 @@ TEST_F(StripTest, SliderEndsShowTheInvertedPositions) {
 }
 
 TEST_F(StripTest, SteppingTheBoxMovesTheSliderAndSendsOnce) {
-    TChannel& s = core.strip(2);
+    TChannel& s = core.userStrip(2);
     s.PositionEdit.pressKey(vk::Up);
     EXPECT_EQ(s.PositionEdit.text(), "1502");
     EXPECT_EQ(s.Track.position(), 1498);
@@ -79,18 +79,18 @@ TEST_F(StripTest, SteppingTheBoxMovesTheSliderAndSendsOnce) {
     s.PositionEdit.stepDown();
     EXPECT_EQ(s.Track.position(), 1502);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{2, 0, 751}, {2, 0, 750}, {2, 0, 749}}));
-    EXPECT_FALSE(core.state.typingPosition);
+    EXPECT_FALSE(core.state().typingPosition);
 }
 
 TEST_F(StripTest, TypingThenEnterSendsTheTypedValueOnce) {
     clearBox(4);
     typeInto(4, "1800");
-    EXPECT_TRUE(core.state.typingPosition);
+    EXPECT_TRUE(core.state().typingPosition);
     EXPECT_TRUE(takeSent().empty()) << "nothing is sent while typing";
-    NumberBoxModel& box = core.strip(4).PositionEdit;
+    NumberBoxModel& box = core.userStrip(4).PositionEdit;
     EXPECT_EQ(box.pressKey(vk::Return), 0) << "Enter ends typing and is consumed";
     EXPECT_FALSE(box.typeCharacter(U'\r')) << "the Enter character itself is refused";
-    EXPECT_FALSE(core.state.typingPosition);
+    EXPECT_FALSE(core.state().typingPosition);
     EXPECT_EQ(core.strip(4).Track.position(), 1200);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{4, 0, 900}}));
     EXPECT_EQ(stored(4).changed, 1);
@@ -99,7 +99,7 @@ TEST_F(StripTest, TypingThenEnterSendsTheTypedValueOnce) {
 TEST_F(StripTest, UpWhileTypingStepsThenSyncs) {
     clearBox(1);
     typeInto(1, "1800");
-    core.strip(1).PositionEdit.pressKey(vk::Up);
+    core.userStrip(1).PositionEdit.pressKey(vk::Up);
     EXPECT_EQ(core.strip(1).PositionEdit.text(), "1802");
     EXPECT_EQ(core.strip(1).Track.position(), 1198);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{1, 0, 901}}));
@@ -108,14 +108,14 @@ TEST_F(StripTest, UpWhileTypingStepsThenSyncs) {
     // the sync sends the clamped position.
     clearBox(1);
     typeInto(1, "180");
-    core.strip(1).PositionEdit.pressKey(vk::Up);
+    core.userStrip(1).PositionEdit.pressKey(vk::Up);
     EXPECT_EQ(core.strip(1).PositionEdit.text(), "500");
     EXPECT_EQ(core.strip(1).Track.position(), 2500);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{1, 0, 250}}));
 }
 
 TEST_F(StripTest, OutOfRangeTextWithTheSliderAtItsEndWaitsForTheFocusToLeave) {
-    TChannel& s = core.strip(6);
+    TChannel& s = core.userStrip(6);
     core.StaticTextMaxClick(6);
     (void)takeSent();
     ASSERT_EQ(s.Track.position(), 500);
@@ -130,7 +130,7 @@ TEST_F(StripTest, OutOfRangeTextWithTheSliderAtItsEndWaitsForTheFocusToLeave) {
 }
 
 TEST_F(StripTest, OutOfRangeTextMovesTheSliderWhichRewritesTheBox) {
-    TChannel& s = core.strip(6);
+    TChannel& s = core.userStrip(6);
     clearBox(6);
     typeInto(6, "100");
     s.PositionEdit.pressKey(vk::Return);
@@ -143,14 +143,14 @@ TEST_F(StripTest, TypedValuesAtTheEndsOfTheIntegerRangeSyncClamped) {
     // 2147483647 and Up: the step holds at the box's top, the sync sends it.
     clearBox(2);
     typeInto(2, "2147483647");
-    core.strip(2).PositionEdit.pressKey(vk::Up);
+    core.userStrip(2).PositionEdit.pressKey(vk::Up);
     EXPECT_EQ(core.strip(2).PositionEdit.text(), "2500");
     EXPECT_EQ(core.strip(2).Track.position(), 500);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{2, 0, 1250}}));
 
     // -2147483648 and Enter, the slider already at its bottom end: the sync
     // computes a slider position far past that end and leaves it there.
-    TChannel& s = core.strip(3);
+    TChannel& s = core.userStrip(3);
     core.StaticTextMinClick(3);
     (void)takeSent();
     clearBox(3);
@@ -166,7 +166,7 @@ TEST_F(StripTest, TypedValuesAtTheEndsOfTheIntegerRangeSyncClamped) {
 }
 
 TEST_F(StripTest, AnEmptiedBoxReadsAsTheMinimum) {
-    TChannel& s = core.strip(7);
+    TChannel& s = core.userStrip(7);
     core.StaticTextMinClick(7);
     (void)takeSent();
     clearBox(7);
@@ -181,8 +181,8 @@ TEST_F(StripTest, AnEmptiedBoxReadsAsTheMinimum) {
 TEST_F(StripTest, FocusLeavingWhileTypingSyncsAndSends) {
     clearBox(8);
     typeInto(8, "1800");
-    core.strip(8).PositionEdit.focusLost();  // Tab, or a click on another control
-    EXPECT_FALSE(core.state.typingPosition);
+    core.userStrip(8).PositionEdit.focusLost();  // Tab, or a click on another control
+    EXPECT_FALSE(core.state().typingPosition);
     EXPECT_EQ(core.strip(8).Track.position(), 1200);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{8, 0, 900}}));
 }
@@ -192,13 +192,13 @@ class KeysOutsideBothSets : public StripTest, public ::testing::WithParamInterfa
 TEST_P(KeysOutsideBothSets, EndTypingWithoutASync) {
     clearBox(9);
     typeInto(9, "1800");
-    core.strip(9).PositionEdit.pressKey(GetParam());
-    EXPECT_FALSE(core.state.typingPosition);
-    core.strip(9).PositionEdit.focusLost();
+    core.userStrip(9).PositionEdit.pressKey(GetParam());
+    EXPECT_FALSE(core.state().typingPosition);
+    core.userStrip(9).PositionEdit.focusLost();
     EXPECT_EQ(core.strip(9).PositionEdit.text(), "1800");
     EXPECT_EQ(core.strip(9).Track.position(), 1500) << "slider and servo keep the old position";
     EXPECT_TRUE(takeSent().empty());
-    core.LoadFrame();
+    core.WriteFrameClick();
     EXPECT_EQ(stored(9).position, 1800) << "storing the frame takes the box's text";
 }
 
@@ -206,22 +206,22 @@ INSTANTIATE_TEST_SUITE_P(HomeEndEscapeShift, KeysOutsideBothSets,
                          ::testing::Values(vk::Home, vk::End, vk::Escape, vk::Shift));
 
 TEST_F(StripTest, KeypadDigitsSyncAtOnce) {
-    TChannel& s = core.strip(10);
+    TChannel& s = core.userStrip(10);
     s.PositionEdit.pressKey(vk::Numpad0 + 1);
     s.PositionEdit.setText("1");  // the text was selected and replaced
-    EXPECT_FALSE(core.state.typingPosition);
+    EXPECT_FALSE(core.state().typingPosition);
     EXPECT_EQ(s.PositionEdit.text(), "500") << "a lone 1 is rewritten through the slider";
     EXPECT_EQ(s.Track.position(), 2500);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{10, 0, 250}}));
 }
 
 TEST_F(StripTest, AKeyThatChangesNothingMarksTheFrameOnly) {
-    core.strip(11).PositionEdit.pressKey(vk::Left);
+    core.userStrip(11).PositionEdit.pressKey(vk::Left);
     EXPECT_EQ(frame0().frameUsed, 1);
     EXPECT_EQ(stored(11).changed, 0);
-    EXPECT_TRUE(core.state.typingPosition) << "Left is an editing key";
-    core.strip(11).PositionEdit.pressKey(vk::Shift);
-    EXPECT_FALSE(core.state.typingPosition);
+    EXPECT_TRUE(core.state().typingPosition) << "Left is an editing key";
+    core.userStrip(11).PositionEdit.pressKey(vk::Shift);
+    EXPECT_FALSE(core.state().typingPosition);
     EXPECT_EQ(stored(11).changed, 0);
     EXPECT_TRUE(takeSent().empty());
 }
@@ -232,13 +232,13 @@ TEST_F(StripTest, OffsetTextAtZeroMarksButSendsNothing) {
     EXPECT_EQ(stored(12).changed, 1);
     EXPECT_EQ(frame0().frameUsed, 1);
 
-    core.strip(12).OffsetTrack.userMove(40);
+    core.userStrip(12).OffsetTrack.userMove(40);
     core.StaticTextOffClick(12);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{12, 0, 770}, {12, 0, 750}}));
 }
 
 TEST_F(StripTest, PositionTextsMoveBoxAndSliderWithOneSend) {
-    TChannel& s = core.strip(13);
+    const TChannel& s = core.strip(13);
     core.StaticTextMaxClick(13);
     EXPECT_EQ(s.PositionEdit.text(), "2500");
     EXPECT_EQ(s.Track.position(), 500);
@@ -251,23 +251,23 @@ TEST_F(StripTest, PositionTextsMoveBoxAndSliderWithOneSend) {
 }
 
 TEST_F(StripTest, CentreTextWhileTypingMovesTheSliderThroughItsOwnStep) {
-    TChannel& s = core.strip(14);
+    const TChannel& s = core.strip(14);
     clearBox(14);
     typeInto(14, "1800");
     core.StaticTextCtrClick(14);
-    EXPECT_TRUE(core.state.typingPosition) << "a click on a text does not take the focus";
+    EXPECT_TRUE(core.state().typingPosition) << "a click on a text does not take the focus";
     EXPECT_EQ(s.PositionEdit.text(), "1500");
     EXPECT_EQ(s.Track.position(), 1500);
     EXPECT_TRUE(takeSent().empty()) << "the slider stood at 1500 already";
 }
 
 TEST_F(StripTest, RateAndPauseSendNothingButMark) {
-    core.strip(15).RateEdit.setValue(9);
-    core.strip(16).PauseEdit.setText("250");
+    core.userStrip(15).RateEdit.setText("9");
+    core.userStrip(16).PauseEdit.setText("250");
     EXPECT_TRUE(takeSent().empty());
     EXPECT_EQ(stored(15).changed, 1);
     EXPECT_EQ(stored(16).changed, 1);
-    core.strip(15).Track.userMove(1000);
+    core.userStrip(15).Track.userMove(1000);
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{15, 9, 1000}}));
 }
 
@@ -279,8 +279,8 @@ TEST_F(StripTest, ShowingEqualValuesRunsNoHandler) {
 }
 
 TEST_F(StripTest, OffsetIsAddedToTheLiveCommand) {
-    core.strip(20).OffsetTrack.userMove(-50);
-    core.strip(20).Track.userMove(2500);  // position 500
+    core.userStrip(20).OffsetTrack.userMove(-50);
+    core.userStrip(20).Track.userMove(2500);  // position 500
     EXPECT_EQ(takeSent(), (std::vector<Sent>{{20, 0, 725}, {20, 0, 225}}));
 }
 

@@ -64,8 +64,8 @@ protected:
         core = std::make_unique<EditorCore>(view, notifier, ticks, [] { return std::vector<std::string>{}; },
                                             std::move(owned));
         core->FormCreate();
-        ASSERT_TRUE(core->serialPort.Open("COM3", "2400", "None", "8", true));
-        core->state.portStatus = 0;
+        ASSERT_TRUE(core->openPort("COM3"));
+        ASSERT_EQ(core->state().portStatus, 0);
         device->onWrite = [this](uint8_t b) {
             ticks.advanceUs(byteUs);  // the byte's time on the line
             bytes.push_back(b);
@@ -74,11 +74,10 @@ protected:
                     {bytes[bytes.size() - 5], bytes[bytes.size() - 3] | bytes[bytes.size() - 2] << 8, ticks.microseconds()});
         };
     }
-    void TearDown() override { core->serialPort.Close(); }
 
     // As after Open: the show in place, frame 0 shown (its marks and sends).
     void load(const Sequence& seq) {
-        core->sequence = seq;
+        core->replaceSequence(seq);
         core->StartFrameClick();
         arrivals.clear();
     }
@@ -193,7 +192,7 @@ TEST_F(PlayerPace, PauseResumeAndStopKeepTheTimelineFromTheFramePlayedOn) {
     };
     uint64_t start = 0;
     play(start);
-    ASSERT_EQ(core->state.currentFrame, 3);
+    ASSERT_EQ(core->state().currentFrame, 3);
 
     view.onEvents = nullptr;
     ticks.advance(60000);
@@ -206,7 +205,7 @@ TEST_F(PlayerPace, PauseResumeAndStopKeepTheTimelineFromTheFramePlayedOn) {
         if (round == rounds + 2) core->StopClick();  // as frame 1 begins
     };
     play(start);
-    ASSERT_FALSE(core->state.playing);
+    ASSERT_FALSE(core->state().playing);
     ASSERT_EQ(view.statusText, "           Stopped");
     view.onEvents = nullptr;
     ticks.advance(1500);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -44,16 +45,15 @@ public:
     CoreRig() : core(view, notifier, ticks, [] { return std::vector<std::string>{}; }) {
         core.FormCreate();
     }
-    ~CoreRig() { core.serialPort.Close(); }
+    ~CoreRig() { core.FormClose(); }
     CoreRig(const CoreRig&) = delete;
     CoreRig& operator=(const CoreRig&) = delete;
 
     // Starts the simulator and opens its port the way the port menu does.
     ::testing::AssertionResult openPort() {
         if (!sim.start()) return ::testing::AssertionFailure() << "no pty: " << sim.error();
-        if (!core.serialPort.Open(sim.portName(), "2400", "None", "8", true))
+        if (!core.openPort(sim.portName()))
             return ::testing::AssertionFailure() << "cannot open " << sim.portName();
-        core.state.portStatus = 0;
         return ::testing::AssertionSuccess();
     }
 
@@ -77,7 +77,7 @@ public:
     // nothing the core sent earlier can still be on its way.
     std::vector<Sent> takeSent() {
         static const Sent mark{kMarkChannel, kMarkRate, pulseOf(kMarkPosition)};
-        sendPositionCommand(core.serialPort, kMarkChannel, kMarkRate, kMarkPosition, 0);
+        core.sendPosition(kMarkChannel, kMarkRate, kMarkPosition, 0);
         auto hasMark = [](const std::vector<sim::Event>& ev) {
             auto p = positionsIn(ev);
             return std::find(p.begin(), p.end(), mark) != p.end();
@@ -96,29 +96,51 @@ public:
         return out;
     }
 
-    // --- the sequence, written directly (what a loaded file would hold) ---
+    // --- the sequence, as a loaded file holds it: a copy edited, handed in ---
     void setChannel(int frame, int channel, int32_t position, int32_t rate = 0, int32_t offset = 0,
                     int32_t pause = 0, bool changed = true) {
-        ChannelSetting& s = core.sequence.channel(frame, channel);
-        s.position = position;
-        s.rate = rate;
-        s.offset = offset;
-        s.pause = pause;
-        s.changed = changed ? 1 : 0;
+        editSequence([&](Sequence& seq) {
+            ChannelSetting& s = seq.channel(frame, channel);
+            s.position = position;
+            s.rate = rate;
+            s.offset = offset;
+            s.pause = pause;
+            s.changed = changed ? 1 : 0;
+        });
     }
     void useFrame(int frame, int32_t jumpTo = -1) {
-        core.sequence.frame(frame).frameUsed = 1;
-        core.sequence.frame(frame).jumpTo = jumpTo;
+        editSequence([&](Sequence& seq) {
+            seq.frame(frame).frameUsed = 1;
+            seq.frame(frame).jumpTo = jumpTo;
+        });
+    }
+    template <typename Edit> void editSequence(Edit edit) {
+        auto seq = std::make_unique<Sequence>(core.sequence());
+        edit(*seq);
+        core.replaceSequence(*seq);
     }
 
-    // --- the strips, through their ordinary setters (runs the handlers) ---
+    // The current and last frame as a recovered copy sets them: nothing is
+    // shown, and the strips keep their values (so nothing is sent).
+    void setFrames(int current, int last) {
+        auto copy = std::make_unique<RecoveryCopy>();
+        core.copyForRecovery(*copy);
+        copy->currentFrame = current;
+        copy->lastFrame = last;
+        ASSERT_TRUE(core.recover(*copy));
+    }
+    void setCurrentFrame(int current) { setFrames(current, core.state().lastFrame); }
+
+    // --- the strips, through the user's actions on their controls ---
+    // Each value that differs is put in as a user does: the box's text
+    // replaced, the offset slider moved there.
     void editStrip(int channel, int32_t position, int32_t rate = 0, int32_t offset = 0,
                    int32_t pause = 0) {
-        TChannel& s = core.strip(channel);
-        s.PositionEdit.setValue(position);
-        s.RateEdit.setValue(rate);
-        s.OffsetTrack.setPosition(offset);
-        s.PauseEdit.setValue(pause);
+        TChannel& s = core.userStrip(channel);
+        s.PositionEdit.setText(std::to_string(position));
+        s.RateEdit.setText(std::to_string(rate));
+        if (s.OffsetTrack.position() != offset) s.OffsetTrack.userMove(offset);
+        s.PauseEdit.setText(std::to_string(pause));
     }
 
     FakeView view;

@@ -73,6 +73,12 @@ struct Window {
         if (form && form->isVisible()) form->close();
     }
     EditorCore& core() { return form->core(); }
+    // A copy of the sequence edited and handed in, as a loaded file holds it.
+    void editSequence(const std::function<void(Sequence&)>& edit) {
+        auto seq = std::make_unique<Sequence>(core().sequence());
+        edit(*seq);
+        core().replaceSequence(*seq);
+    }
     ChannelStripWidget& strip(int i) { return *form->strip(i); }
     NumberEdit* positionBox(int i) { return strip(i).PositionEdit->edit(); }
 };

@@ -51,7 +51,7 @@ void typeFileName(QFileDialog* dialog, const QString& name) {
 void openSim(Window& w, sim::ControllerSimulator& s) {
     QVERIFY2(s.start(), s.error().c_str());
     w.core().ComPortComboClick(s.portName());
-    QVERIFY(w.core().serialPort.isOpen());
+    QVERIFY(w.core().serialPort().isOpen());
     s.clear();
 }
 
@@ -204,7 +204,7 @@ void MainWindowTest::exitWithOpenedPort() {
     openSim(w, s);
     w.ticks.seen.clear();
     w.form->Exit->trigger();
-    QVERIFY(!w.core().serialPort.isOpen());
+    QVERIFY(!w.core().serialPort().isOpen());
     QCOMPARE(w.ticks.seen.size(), size_t(2));
     QCOMPARE(w.ticks.seen[0].text, QString("  Closing Comm Port"));
     QCOMPARE(w.ticks.seen[0].background, rgb(kYellow));
@@ -245,7 +245,7 @@ void MainWindowTest::closingDuringPlaybackLeavesThePortAlone() {
     QTimer::singleShot(0, w.form.get(), &QWidget::close);
     w.form->PlayButton->click();
     QVERIFY(!w.form->isVisible());
-    QVERIFY(!w.core().serialPort.isOpen());
+    QVERIFY(!w.core().serialPort().isOpen());
     QCOMPARE(box(w, 0), QString("500"));
     // Events still arriving after the close reach nothing.
     QTest::mouseClick(w.form->WriteButton, Qt::LeftButton);
@@ -309,11 +309,12 @@ void MainWindowTest::theStripsShowTheFramePlayedDuringItsPass() {
     Window w;
     QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
     // Channel 0 at 2500 in frame 0 and at 500 in frame 1, 100 ms after each.
-    auto& seq = w.core().sequence;
-    seq.channel(0, 0) = {2500, 0, 0, 100, 1, {}};
-    seq.channel(1, 0) = {500, 0, 0, 100, 1, {}};
-    seq.frame(0).frameUsed = 1;
-    seq.frame(1).frameUsed = 1;
+    w.editSequence([](Sequence& seq) {
+        seq.channel(0, 0) = {2500, 0, 0, 100, 1, {}};
+        seq.channel(1, 0) = {500, 0, 0, 100, 1, {}};
+        seq.frame(0).frameUsed = 1;
+        seq.frame(1).frameUsed = 1;
+    });
     QApplication::processEvents();
     std::vector<bool> drawnInPass;
     std::vector<QString> labelInPass;
@@ -337,11 +338,12 @@ void MainWindowTest::aDeviceLostDuringPlaybackStopsItAndShowsTheLoss() {
     Window w;
     sim::ControllerSimulator s;
     openSim(w, s);
-    auto& seq = w.core().sequence;
-    for (int f = 0; f < 3; ++f) {
-        seq.channel(f, 0) = {1500 + 100 * f, 0, 0, 1000, 1, {}};
-        seq.frame(f).frameUsed = 1;
-    }
+    w.editSequence([](Sequence& seq) {
+        for (int f = 0; f < 3; ++f) {
+            seq.channel(f, 0) = {1500 + 100 * f, 0, 0, 1000, 1, {}};
+            seq.frame(f).frameUsed = 1;
+        }
+    });
     // Pulled as frame 1's pause ends: its two pauses and the wire time of
     // the two commands waited for.
     bool pulled = false;
@@ -358,9 +360,9 @@ void MainWindowTest::aDeviceLostDuringPlaybackStopsItAndShowsTheLoss() {
     QCOMPARE(w.ticks.totalSlept(), playedMs(2000, 2));
     QCOMPARE(w.form->Msg->text(), QString("    Comm Port Lost"));
     QCOMPARE(w.form->Msg->palette().color(QPalette::Base), rgb(kYellow));
-    QVERIFY(!w.core().serialPort.isOpen());
-    QCOMPARE(w.core().state.portStatus, -1);
-    QVERIFY(!w.core().state.playing);
+    QVERIFY(!w.core().serialPort().isOpen());
+    QCOMPARE(w.core().state().portStatus, -1);
+    QVERIFY(!w.core().state().playing);
     QCOMPARE(w.form->Label1->text(), QString("0"));
     QCOMPARE(box(w, 0), QString("1500"));
     QVERIFY(w.form->WriteButton->isEnabled());
@@ -388,13 +390,13 @@ void MainWindowTest::buttonsAndMenusEndTypingFirst() {
         edit->setFocus(Qt::OtherFocusReason);
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(edit, text);
-        QVERIFY(w.core().state.typingPosition);
+        QVERIFY(w.core().state().typingPosition);
     };
     // Write Frame stores what the servo was sent and the slider shows.
     typeInto("1800");
     QTest::mouseClick(w.form->WriteButton, Qt::LeftButton);
-    QVERIFY(!w.core().state.typingPosition);
-    QCOMPARE(w.core().sequence.channel(0, 2).position, 1800);
+    QVERIFY(!w.core().state().typingPosition);
+    QCOMPARE(w.core().sequence().channel(0, 2).position, 1800);
     QCOMPARE(w.strip(2).Track->value(), 1200);
     QVERIFY(waitForPositions(s, 1));
     QCOMPARE(positions(s)[0].pulse, 900);
@@ -430,7 +432,7 @@ void MainWindowTest::writeButton() {
     Window w;
     QTest::mouseClick(w.form->WriteButton, Qt::LeftButton);
     QCOMPARE(w.form->Label1->text(), QString("1"));
-    QCOMPARE(w.core().state.lastFrame, 1);
+    QCOMPARE(w.core().state().lastFrame, 1);
 }
 
 void MainWindowTest::frameNavigationButtons() {
@@ -457,8 +459,8 @@ void MainWindowTest::insertButton() {
     QTest::mouseClick(w.form->StartFrame, Qt::LeftButton);
     QTest::mouseClick(w.strip(0).StaticTextMin, Qt::LeftButton);
     QTest::mouseClick(w.form->InsertButton, Qt::LeftButton);
-    QCOMPARE(w.core().sequence.channel(0, 0).position, 500);
-    QCOMPARE(w.core().sequence.channel(1, 0).position, 2500);
+    QCOMPARE(w.core().sequence().channel(0, 0).position, 500);
+    QCOMPARE(w.core().sequence().channel(1, 0).position, 2500);
     QCOMPARE(w.form->Label1->text(), QString("0"));
 }
 
@@ -468,8 +470,8 @@ void MainWindowTest::deleteButton() {
     record(w, w.strip(0).StaticTextMin);
     QTest::mouseClick(w.form->StartFrame, Qt::LeftButton);
     QTest::mouseClick(w.form->DelButton, Qt::LeftButton);
-    QCOMPARE(w.core().sequence.channel(0, 0).position, 500);
-    QCOMPARE(w.core().state.lastFrame, 1);
+    QCOMPARE(w.core().sequence().channel(0, 0).position, 500);
+    QCOMPARE(w.core().state().lastFrame, 1);
 }
 
 void MainWindowTest::resetButton() {
@@ -480,7 +482,7 @@ void MainWindowTest::resetButton() {
     QCOMPARE(box(w, 9), QString("1500"));
     QCOMPARE(w.strip(9).OffsetTrack->value(), 0);
     QCOMPARE(w.strip(9).Track->value(), 1500);
-    QCOMPARE(w.core().sequence.frame(0).frameUsed, uint8_t(0));
+    QCOMPARE(w.core().sequence().frame(0).frameUsed, uint8_t(0));
 }
 
 void MainWindowTest::playButton() {
@@ -498,7 +500,7 @@ void MainWindowTest::pauseAndStopButtons() {
     Window w;
     QTest::mouseClick(w.form->PauseButton, Qt::LeftButton);
     QCOMPARE(w.form->Msg->text(), QString("           Paused"));
-    QVERIFY(w.core().state.paused);
+    QVERIFY(w.core().state().paused);
     record(w, w.strip(0).StaticTextMax);
     QTest::mouseClick(w.form->StopButton, Qt::LeftButton);
     QCOMPARE(w.form->Msg->text(), QString("           Stopped"));
@@ -516,7 +518,7 @@ void MainWindowTest::jumpToButtonsAndDoubleClick() {
     QCOMPARE(w.form->Label2->text(), QString("1"));
     QTest::mouseDClick(w.form->Label2, Qt::LeftButton);
     QCOMPARE(w.form->Label2->text(), QString("-1"));
-    QCOMPARE(w.core().sequence.frame(0).jumpTo, -1);
+    QCOMPARE(w.core().sequence().frame(0).jumpTo, -1);
 }
 
 void MainWindowTest::portMenuEntryOpensThePort() {
@@ -527,7 +529,7 @@ void MainWindowTest::portMenuEntryOpensThePort() {
     QCOMPARE(entries.size(), 3);  // the port, a separator, the simulated controller
     QCOMPARE(entries[0]->text(), QString::fromStdString(s.portName()));
     entries[0]->trigger();
-    QVERIFY(w.core().serialPort.isOpen());
+    QVERIFY(w.core().serialPort().isOpen());
     QCOMPARE(w.form->Msg->text(), QString("  Comm Port Open"));
     QCOMPARE(w.form->Msg->palette().color(QPalette::Base), rgb(kLime));
 }
@@ -623,7 +625,7 @@ void MainWindowTest::saveAndOpenMenus() {
     w.form->Open1->trigger();
     QCOMPARE(box(w, 0), QString("2500"));
     QCOMPARE(w.form->Label1->text(), QString("0"));
-    QCOMPARE(w.core().sequence.frame(1).frameUsed, uint8_t(1));
+    QCOMPARE(w.core().sequence().frame(1).frameUsed, uint8_t(1));
 }
 
 void MainWindowTest::openShortFileShowsTheError() {

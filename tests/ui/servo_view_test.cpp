@@ -71,7 +71,7 @@ void ServoViewTest::redrawsWhileServosMoveAndNotWhenStill() {
     QVERIFY(!view->lastSnapshot().servos[1].commanded);
 
     // Rate 1: the full travel takes 0.71 s, drawn at about 33 per second.
-    w.core().strip(0).RateEdit.setValue(1);
+    w.core().userStrip(0).RateEdit.setText("1");
     QTest::mouseClick(w.strip(0).StaticTextMax, Qt::LeftButton);
     QTRY_VERIFY(view->animating());
     const int atStart = view->servoPaints();
@@ -122,8 +122,8 @@ void ServoViewTest::aMoveIsDrawnDuringThePlayersWaits() {
     simulatedEntry(w)->trigger();
     ServoView* view = w.form->servoView();
     QVERIFY(QTest::qWaitForWindowExposed(view));
-    w.core().strip(0).RateEdit.setValue(1);   // the full travel in 0.71 s
-    w.core().strip(0).PauseEdit.setValue(600);
+    w.core().userStrip(0).RateEdit.setText("1");   // the full travel in 0.71 s
+    w.core().userStrip(0).PauseEdit.setText("600");
     record(w, w.strip(0).StaticTextMax);
     QTest::mouseClick(w.strip(0).StaticTextMin, Qt::LeftButton);
     QTRY_COMPARE(pulseShown(w, 0), 250.0);

@@ -15,7 +15,7 @@ namespace {
 void openSimPort(Window& w, sim::ControllerSimulator& s) {
     QVERIFY2(s.start(), s.error().c_str());
     w.core().ComPortComboClick(s.portName());
-    QVERIFY(w.core().serialPort.isOpen());
+    QVERIFY(w.core().serialPort().isOpen());
     s.clear();
 }
 
@@ -37,13 +37,13 @@ void StripWidgetTest::typingThenEnterSyncsOnceAndRefusesTheEnter() {
 
     QTest::keyClicks(box, "1800");
     QCOMPARE(box->text(), QString("1800"));
-    QVERIFY(w.core().state.typingPosition);
+    QVERIFY(w.core().state().typingPosition);
     QCOMPARE(w.strip(4).Track->value(), 1500);  // nothing synced while typing
 
     QTest::keyClick(box, Qt::Key_Return);
     QCOMPARE(w.strip(4).Track->value(), 1200);
     QCOMPARE(w.core().strip(4).Track.position(), 1200);
-    QVERIFY(!w.core().state.typingPosition);
+    QVERIFY(!w.core().state().typingPosition);
     QCOMPARE(w.form->beepCount(), beeps + 1);  // the Enter character itself
 
     QVERIFY(waitForPositions(s, 1));
@@ -77,7 +77,7 @@ void StripWidgetTest::tabLeavesTheBoxAndSyncs() {
     focusAndSelectAll(box);
     QTRY_VERIFY(box->hasFocus());
     QTest::keyClicks(box, "1800");
-    const uint8_t usedBefore = w.core().sequence.frame(0).frameUsed;
+    const uint8_t usedBefore = w.core().sequence().frame(0).frameUsed;
     QTest::keyClick(box, Qt::Key_Tab);
     // Focus went on to the rate box of the same strip; the sync sent 1800.
     QTRY_VERIFY(w.strip(2).RateEdit->edit()->hasFocus());
@@ -93,7 +93,7 @@ void StripWidgetTest::homeEndsTypingWithoutSync() {
     focusAndSelectAll(box);
     QTest::keyClicks(box, "1800");
     QTest::keyClick(box, Qt::Key_Home);
-    QVERIFY(!w.core().state.typingPosition);
+    QVERIFY(!w.core().state().typingPosition);
     QTest::keyClick(box, Qt::Key_Return);  // no longer typing: nothing to sync
     QCOMPARE(box->text(), QString("1800"));
     QCOMPARE(w.strip(1).Track->value(), 1500);
@@ -140,7 +140,7 @@ void StripWidgetTest::stripTextsDoNotTakeTheFocus() {
     QTest::keyClicks(box, "1800");
     QTest::mouseClick(w.strip(6).StaticTextMax, Qt::LeftButton);
     QVERIFY(box->hasFocus());
-    QVERIFY(w.core().state.typingPosition);  // the click left typing mode alone
+    QVERIFY(w.core().state().typingPosition);  // the click left typing mode alone
     QCOMPARE(box->text(), QString("2500"));
     QCOMPARE(w.strip(6).Track->value(), 500);
     QVERIFY(waitForPositions(s, 1));
@@ -165,10 +165,10 @@ void StripWidgetTest::offsetTextResetsTheOffset() {
     QCOMPARE(positions(s)[3].pulse, 751);
     QCOMPARE(positions(s)[4].pulse, 750);
     // At 0 already: nothing more is sent, but the channel is marked.
-    w.core().sequence.channel(0, 3).changed = 0;
+    w.editSequence([](Sequence& seq) { seq.channel(0, 3).changed = 0; });
     QTest::mouseClick(w.strip(3).StaticTextOff, Qt::LeftButton);
     QCOMPARE(positionsAfterSettling(s), size_t(5));
-    QCOMPARE(w.core().sequence.channel(0, 3).changed, uint8_t(1));
+    QCOMPARE(w.core().sequence().channel(0, 3).changed, uint8_t(1));
 }
 
 void StripWidgetTest::upDownButtonsRepeatWhileHeld() {
@@ -244,6 +244,30 @@ void StripWidgetTest::aMouseDragClosesWithOneCommand() {
     QCOMPARE(sent[sent.size() - 2].pulse, (3000 - end) / 2);
 }
 
+void StripWidgetTest::aMouseDragIsOneUndoStepHoweverSlow() {
+    Window w;
+    QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+    ModelSlider* track = w.strip(7).Track;
+    const QPoint grip = track->handleRect().center();
+    QTest::mousePress(track, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(track, grip + QPoint(0, 20));
+    w.ticks.advance(1500);  // held still a while: clicks this far apart would be two steps
+    QTest::mouseMove(track, grip + QPoint(0, 40));
+    QTest::mouseRelease(track, Qt::LeftButton, {}, grip + QPoint(0, 40));
+    const int end = w.core().strip(7).Track.position();
+    QVERIFY(end > 1500);
+    // A key step right after the release is a step of its own.
+    QTest::keyClick(track, Qt::Key_Up);
+    QVERIFY(w.core().strip(7).Track.position() != end);
+
+    QVERIFY(w.core().undo());
+    QCOMPARE(w.core().strip(7).Track.position(), end);
+    QVERIFY(w.core().undo());
+    QCOMPARE(w.core().strip(7).Track.position(), 1500);
+    QCOMPARE(track->value(), 1500);
+    QVERIFY(!w.core().canUndo());
+}
+
 void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
     Window w;
     sim::ControllerSimulator s;
@@ -255,7 +279,7 @@ void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
     QTest::keyClicks(box, "1800");
     QTest::mouseClick(w.strip(5).PositionEdit->upButton(), Qt::LeftButton);
     // Strip 4 is synced and sent first, then strip 5 steps to 1502.
-    QVERIFY(!w.core().state.typingPosition);
+    QVERIFY(!w.core().state().typingPosition);
     QCOMPARE(w.strip(4).Track->value(), 1200);
     QCOMPARE(w.strip(5).PositionEdit->edit()->text(), QString("1502"));
     QVERIFY(waitForPositions(s, 2));
@@ -268,11 +292,11 @@ void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
 
     // So does the wheel over another strip's slider.
     QTest::keyClicks(box, "0");  // "18000": typing again
-    QVERIFY(w.core().state.typingPosition);
+    QVERIFY(w.core().state().typingPosition);
     QWheelEvent wheel(QPointF(10, 10), w.strip(9).OffsetTrack->mapToGlobal(QPointF(10, 10)), QPoint(),
                       QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(w.strip(9).OffsetTrack, &wheel);
-    QVERIFY(!w.core().state.typingPosition);
+    QVERIFY(!w.core().state().typingPosition);
     QCOMPARE(w.strip(4).Track->value(), 500);  // 18000 synced to the slider's top end
     QVERIFY(w.core().strip(9).OffsetTrack.position() != 0);
     QVERIFY(waitForPositions(s, 4));
@@ -283,9 +307,9 @@ void StripWidgetTest::anotherStripsArrowEndsTypingFirst() {
 
     // The typed box's own arrows end typing the same way.
     QTest::keyClicks(box, "0");  // "25000": typing again
-    QVERIFY(w.core().state.typingPosition);
+    QVERIFY(w.core().state().typingPosition);
     QTest::mouseClick(w.strip(4).PositionEdit->downButton(), Qt::LeftButton);
-    QVERIFY(!w.core().state.typingPosition);
+    QVERIFY(!w.core().state().typingPosition);
     QCOMPARE(box->text(), QString("2498"));  // clamped when typing ended, then stepped down
     QCOMPARE(w.strip(4).Track->value(), 502);
 }
@@ -300,7 +324,7 @@ void StripWidgetTest::anotherStripsTextEndsTypingFirst() {
     QTRY_VERIFY(box->hasFocus());
     QTest::keyClicks(box, "1800");
     QTest::mouseClick(w.strip(7).StaticTextMax, Qt::LeftButton);
-    QVERIFY(!w.core().state.typingPosition);
+    QVERIFY(!w.core().state().typingPosition);
     QCOMPARE(w.strip(6).Track->value(), 1200);
     QCOMPARE(w.strip(7).PositionEdit->edit()->text(), QString("2500"));
     QVERIFY(waitForPositions(s, 2));

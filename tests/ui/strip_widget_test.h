@@ -20,6 +20,7 @@ private slots:
     void sliderTopMeansHighestPosition();
     void everySliderNotificationIsOneCommand();
     void aMouseDragClosesWithOneCommand();
+    void aMouseDragIsOneUndoStepHoweverSlow();
     void anotherStripsArrowEndsTypingFirst();
     void anotherStripsTextEndsTypingFirst();
     void virtualKeyNumbers();

@@ -120,12 +120,12 @@ void TimelineWindowTest::aClickOnABandShowsThatFrameExceptDuringPlayback() {
     // leaves the frames to the player.
     std::vector<int> framesAfterClick;
     w.ticks.onSleep = [&](uint64_t) {
-        if (!w.core().state.playing || !framesAfterClick.empty()) return;
-        const int before = w.core().state.currentFrame;
+        if (!w.core().state().playing || !framesAfterClick.empty()) return;
+        const int before = w.core().state().currentFrame;
         QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->bandRect(2).center());
-        framesAfterClick = {before, w.core().state.currentFrame};
+        framesAfterClick = {before, w.core().state().currentFrame};
     };
-    w.core().strip(0).PauseEdit.setValue(50);  // the pass waits, so the click lands inside it
+    w.core().userStrip(0).PauseEdit.setText("50");  // the pass waits, so the click lands inside it
     QTest::mouseClick(w.form->WriteButton, Qt::LeftButton);  // frame 1 again, with its pause
     QTest::mouseClick(w.form->PlayButton, Qt::LeftButton);
     w.ticks.onSleep = nullptr;
@@ -136,7 +136,7 @@ void TimelineWindowTest::aClickOnABandShowsThatFrameExceptDuringPlayback() {
 void TimelineWindowTest::anEditAndAJumpEditRedrawItAtOnce() {
     Window w;
     // Channel 5 at the slowest rate in every frame, still at first.
-    w.core().strip(5).RateEdit.setValue(63);
+    w.core().userStrip(5).RateEdit.setText("63");
     QTest::mouseClick(w.strip(5).StaticTextMin, Qt::LeftButton);
     record(w, 0, &ChannelStripWidget::StaticTextMax);
     record(w, 0, &ChannelStripWidget::StaticTextMin);
@@ -201,8 +201,8 @@ void TimelineWindowTest::thePlayHeadMovesDuringASimulatedPlaybackAndRestsAfterIt
     Window w;
     w.form->SimulatedControllerClick();
     QVERIFY(w.core().simulatorChosen());
-    w.core().strip(0).RateEdit.setValue(2);
-    w.core().strip(0).PauseEdit.setValue(400);
+    w.core().userStrip(0).RateEdit.setText("2");
+    w.core().userStrip(0).PauseEdit.setText("400");
     record(w, 0, &ChannelStripWidget::StaticTextMax);
     record(w, 0, &ChannelStripWidget::StaticTextMin);
     TimelineWindow* t = openTimeline(w);

@@ -13,8 +13,12 @@
 #include "editor/EditorCore.h"
 #include "editor/MainWindowView.h"
 #include "editor/SimulatedController.h"
+#include "show/AudioOutput.h"
+#include "show/FrameTimes.h"
 #include "show/MotionCheck.h"
 #include "show/MotionPlot.h"
+#include "show/SoundtrackPlayer.h"
+#include "show/SoundtrackSession.h"
 #include "show/Timeline.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
@@ -108,7 +112,7 @@ public:
         honourInterrupt();
         // Stop has just run: the frame whose number was shown is not the one
         // that gets played, and playback ends at the next loop test.
-        if (label && frames_ && core_ && core_->state.playing) {
+        if (label && frames_ && core_ && core_->state().playing) {
             *frames_ << "frame " << *label << '\n' << std::flush;
             // Nobody can follow the playback any more: stop it as Ctrl-C does.
             if (!*frames_) stop();
@@ -209,18 +213,25 @@ const std::vector<CommandInfo>& commands() {
          "sent: the file is loaded before the port is open. Exit status 4 when\n"
          "the port's device went away.\n",
          {"--port"}, 1, true},
-        {"play", "kdx play FILE --port NAME [--from N]",
+        {"play", "kdx play FILE --port NAME [--from N] [--no-sound]",
          "Opens port NAME, loads FILE as Sequence > Open does (frame 0 is shown\n"
          "and its marked channels are sent), then plays the sequence as the Play\n"
-         "button does. Prints \"frame N\" for every frame started and, at the end,\n"
+         "button does, with its soundtrack in step (the sound file that FILE's\n"
+         ".kdxshow file names, or a .wav, .flac, .ogg or .mp3 file of FILE's name\n"
+         "beside it). A soundtrack that cannot be played is reported on standard\n"
+         "error and the show plays silent; so does a system without sound output\n"
+         "(\"kdx: no sound output: REASON\", once). The sound goes to the default\n"
+         "output of the PulseAudio (or PipeWire) server; PULSE_SINK and\n"
+         "PULSE_SERVER choose another. Prints \"frame N\" for every frame started and, at the end,\n"
          "the status text: \"Sequence Complete\", or \"Animating\" when playback ran\n"
          "past frame 126. Ctrl-C stops like the Stop button (exit status 130);\n"
          "a second Ctrl-C ends the program at once. When the port's device goes\n"
          "away, playback ends with exit status 4. With --port sim, each servo's\n"
          "pulse when the pass ended follows: \"servo C: P us\" (\"-\" when never\n"
          "commanded), channels 0..31.\n"
-         "  --from N   resume at frame N (0..127) instead of starting at frame 0\n",
-         {"--port", "--from"}, 1, true},
+         "  --from N     resume at frame N (0..127) instead of starting at frame 0\n"
+         "  --no-sound   leave the soundtrack out\n",
+         {"--port", "--from"}, 1, true, {"--no-sound"}},
         {"check", "kdx check FILE",
          "Plays one pass of FILE (as after Sequence > Open and Play; a loop is\n"
          "followed until it comes back to a frame already played) against the\n"
@@ -394,14 +405,14 @@ bool openPort(Session& s, const std::string& name, std::ostream& err) {
     } else {
         s.core.ComPortComboClick(name);
     }
-    if (!s.core.serialPort.isOpen()) {
+    if (!s.core.serialPort().isOpen()) {
         if (s.notifier.messages.empty()) {
             // A name the port object refuses outright gets no message box.
             err << "Could not open port: " << name << ".\n";
         } else {
             // The reason on one line; advice on how to get access on its own.
             std::string message = s.notifier.messages.front();
-            const std::string& hint = s.core.serialPort.openHint();
+            const std::string& hint = s.core.serialPort().openHint();
             if (!hint.empty() && message.size() > hint.size() &&
                 message.compare(message.size() - hint.size(), hint.size(), hint) == 0) {
                 message.resize(message.size() - hint.size() - 1);
@@ -530,7 +541,7 @@ int cmdDump(const Invocation& inv, std::ostream& out, std::ostream& err) {
 int cmdStream(const Invocation& inv, std::ostream& out, std::ostream& err) {
     Session s(false);
     if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
-    printHex(buildDownloadStream(s.core.sequence, s.core.state.versionStamp), out);
+    printHex(buildDownloadStream(s.core.sequence(), s.core.state().versionStamp), out);
     return kKdxOk;
 }
 
@@ -556,6 +567,47 @@ void printServos(const EditorCore& core, std::ostream& out) {
     out << std::flush;
 }
 
+// The soundtrack of a played file: found when Open reads the file, decoded
+// before Play, played in step by an observer of the player.
+class PlaySound {
+public:
+    PlaySound(EditorCore& core, std::ostream& err)
+        : core_(core), err_(err), session_([&err](const std::string& m) { err << "kdx: " << m << '\n'; }) {
+        core.addFileListener([this](EditorCore::FileEvent e, const std::string& path) {
+            if (e == EditorCore::FileEvent::Opened) session_.opened(path);
+        });
+    }
+    ~PlaySound() {
+        if (player_) core_.removePlaybackObserver(&*player_);
+    }
+    PlaySound(const PlaySound&) = delete;
+    PlaySound& operator=(const PlaySound&) = delete;
+
+    // After Open: ready to play the decoded track (nothing without one).
+    void prepare() {
+        if (session_.choice().none()) return;
+        output_ = makeSystemAudioOutput(systemTickSource(), "kdx");
+        session_.waitDecoded();
+        if (!session_.sound()) return;
+        player_.emplace(*output_, systemTickSource(),
+                        [this](const std::string& why) { err_ << "kdx: no sound output: " << why << '\n'; });
+        player_->setSound(session_.sound(), session_.choice().offsetMs);
+        player_->setFrameTimes(std::make_shared<RecordedFrameTimes>(recordPass(core_.sequence())));
+        core_.addPlaybackObserver(&*player_);
+    }
+    // A failure that came after the player's last look.
+    void finish() {
+        if (player_) player_->checkOutput();
+    }
+
+private:
+    EditorCore& core_;
+    std::ostream& err_;
+    SoundtrackSession session_;
+    std::unique_ptr<AudioOutput> output_;
+    std::optional<SoundtrackPlayer> player_;
+};
+
 int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     std::optional<int> from;
     if (auto it = inv.options.find("--from"); it != inv.options.end()) from = parseFrame(it->second);
@@ -566,21 +618,24 @@ int cmdPlay(const Invocation& inv, std::ostream& out, std::ostream& err) {
     }
 
     Session s(false);
+    std::optional<PlaySound> sound;
+    if (!inv.options.count("--no-sound")) sound.emplace(s.core, err);
     InterruptGuard guard;
     if (!openPort(s, inv.options.at("--port"), err)) return kKdxUsageOrFileOrPort;
     if (!openFile(s, inv.file, err)) return kKdxUsageOrFileOrPort;
     // Showing frame 0 sent its marked channels.
     if (portLost(s, err)) return kKdxPortLost;
+    if (sound) sound->prepare();
     if (from) {
         // As after a pause at frame N: Play resumes there.
-        s.core.state.paused = true;
-        s.core.state.currentFrame = *from;
+        s.core.pauseAt(*from);
     }
     s.view.reportFramesTo(out);
     s.core.RunClick();
     // A Ctrl-C that came after the player's last look at pending events is
     // handled as the window's event loop would: once the handler returned.
     s.view.honourInterrupt();
+    if (sound) sound->finish();
     if (portLost(s, err)) return kKdxPortLost;
     out << trimBlanks(s.view.statusText) << '\n' << std::flush;
     if (s.core.simulatorChosen()) printServos(s.core, out);

@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The soundtrack in step with the commands, end to end: a private sound
+// server with a null sink (scripts/sound-server), its monitor recorded with
+// parec, kdx play of a looping show against kdxsim on a pseudo-terminal.
+// The show's soundtrack has a click at each frame's time on the timeline;
+// each click heard is compared with the time kdxsim logged for the first
+// command of that frame. Prints the spread of the differences, their drift
+// from the first minute to the last, and how long a 5-minute MP3 takes to
+// be ready with its waveform. (When the sound starts after Play is the end
+// to end test's rule: tests/sound.)
+//
+//   soundtrack_sync_bench [--minutes M] (default 10)
+//
+// Run from the build folder's bench/ or anywhere: the programs are found
+// beside it (../tools/...), the script in the source tree.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../tests/support/SoundFiles.h"
+#include "../tests/support/SoundRecording.h"
+#include "../tests/support/TempFolder.h"
+#include "sequence/SequenceFile.h"
+#include "show/FrameTimes.h"
+#include "show/MotionCheck.h"
+#include "show/SoundtrackSession.h"
+
+namespace {
+
+constexpr int kFrames = 8;
+constexpr int kPauseMs = 700;
+
+Sequence loopingShow() {
+    Sequence seq;
+    for (int f = 0; f < kFrames; ++f) {
+        ChannelSetting& c = seq.channel(f, 0);
+        c.position = f % 2 ? 2000 : 1000;
+        c.pause = kPauseMs;
+        c.changed = 1;
+        seq.frame(f).frameUsed = 1;
+    }
+    seq.frame(kFrames - 1).jumpTo = 0;
+    return seq;
+}
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v[static_cast<size_t>(std::clamp(p * static_cast<double>(v.size() - 1), 0.0, static_cast<double>(v.size() - 1)))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double minutes = 10;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--minutes") minutes = std::atof(argv[i + 1]);
+    const std::string build = std::string(KDX_BUILD_DIR), source = std::string(KDX_SOURCE_DIR);
+    TempFolder dir;
+
+    // --- the waveform of a 5-minute MP3
+    {
+        std::vector<double> clicks;
+        for (double t = 0; t < 300000; t += 250) clicks.push_back(t);
+        const std::string mp3 = dir.file("five.mp3");
+        if (!writeClickTrack(mp3, SoundFormat::mp3, 300000, clicks, 44100)) {
+            std::fprintf(stderr, "cannot write the MP3\n");
+            return 1;
+        }
+        // The same length of a stereo recording's size: two channels.
+        for (int run = 0; run < 3; ++run) {
+            SoundtrackSession session([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); });
+            const auto t0 = std::chrono::steady_clock::now();
+            session.choose({mp3, 0});
+            session.waitDecoded();
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            std::printf("5-minute MP3 decoded with its waveform: %.0f ms (%zu slices)\n", ms,
+                        session.peaks().slices.size());
+        }
+    }
+
+    // --- the sound server
+    const std::string serverDir = dir.file("server");
+    const std::string start = source + "/scripts/sound-server start " + serverDir + " > /dev/null";
+    if (std::system(start.c_str()) != 0) return 1;
+    setenv("KDX_TEST_SOUND_SERVER_DIR", serverDir.c_str(), 1);
+    const SoundServer server = SoundServer::fromEnvironment();
+    if (server.address.empty()) {
+        std::printf("no sound server: %s\n", server.unavailable.c_str());
+        return 0;
+    }
+
+    // --- the show and its click track: one pass, which the loop repeats
+    const std::string show = dir.file("loop.KDX");
+    Sequence seq = loopingShow();
+    saveSequenceFile(show, seq, {'0', '.', '9', 'h', 0});
+    Sequence loaded;
+    loadSequenceFile(show, loaded);
+    const MotionRecord pass = recordPass(loaded);
+    std::vector<double> clicks;
+    for (const FrameStart& f : pass.frames) clicks.push_back(f.atMs);
+    writeClickTrack(dir.file("loop.wav"), SoundFormat::wav, pass.endMs + 1000, clicks, 48000);
+    std::printf("show: %d frames of %d ms, looping; one pass %.1f ms on the timeline; %.0f minutes\n", kFrames,
+                kPauseMs, pass.endMs, minutes);
+
+    LoggingSimulator sim(build + "/tools/kdxsim/kdxsim", dir.file("sim.log"));
+    MonitorRecording recording(server.address);
+    recording.awaitMs(200, 10000);
+    {
+        Spawned kdx({build + "/tools/kdx/kdx", "play", show, "--port", sim.port()},
+                    {"PULSE_SERVER=" + server.address});
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(minutes * 60000)));
+        kdx.stop();  // Ctrl-C's Stop
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    recording.stop();
+    const std::optional<double> offset = sim.clockOffsetMs();
+    std::system((source + "/scripts/sound-server stop " + serverDir).c_str());
+    if (!offset) {
+        std::fprintf(stderr, "kdxsim logged no probe\n");
+        return 1;
+    }
+
+    // The first command of each frame: after a quiet of more than half the pause.
+    std::vector<double> starts;
+    double last = -1e9;
+    for (double t : sim.positionTimes()) {
+        if (t - last > kPauseMs / 2.0) starts.push_back(t + *offset);
+        last = t;
+    }
+    const std::vector<double> onsets = recording.onsets(3000, kPauseMs / 2.0);
+    if (starts.empty() || onsets.empty()) {
+        std::fprintf(stderr, "nothing to compare: %zu frames, %zu clicks\n", starts.size(), onsets.size());
+        return 1;
+    }
+    std::vector<double> diffs, firstMinute, lastMinute;
+    size_t j = 0;
+    const double end = starts.back();
+    for (double s : starts) {
+        while (j + 1 < onsets.size() && std::abs(onsets[j + 1] - s) < std::abs(onsets[j] - s)) ++j;
+        const double d = onsets[j] - s;
+        if (std::abs(d) > kPauseMs / 2.0) continue;  // no click for it (the last frame, cut off)
+        diffs.push_back(d);
+        if (s - starts.front() < 60000) firstMinute.push_back(d);
+        if (end - s < 60000) lastMinute.push_back(d);
+    }
+    auto mean = [](const std::vector<double>& v) {
+        double sum = 0;
+        for (double x : v) sum += x;
+        return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
+    };
+    std::printf("frames begun: %zu, clicks heard: %zu, matched: %zu\n", starts.size(), onsets.size(), diffs.size());
+    std::printf("click - command: mean %.1f ms, min %.1f, max %.1f, spread (max - min) %.1f ms, 1st-99th %.1f ms\n",
+                mean(diffs), percentile(diffs, 0), percentile(diffs, 1), percentile(diffs, 1) - percentile(diffs, 0),
+                percentile(diffs, 0.99) - percentile(diffs, 0.01));
+    std::printf("drift: first minute %.2f ms, last minute %.2f ms\n", mean(firstMinute), mean(lastMinute));
+    return 0;
+}

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "show/SoundtrackPlayer.h"
+
+#include <cmath>
+
+#include "link/TickSource.h"
+
+SoundtrackPlayer::SoundtrackPlayer(AudioOutput& output, TickSource& clock,
+                                   std::function<void(const std::string&)> noOutput)
+    : output_(output), clock_(clock), noOutput_(std::move(noOutput)) {}
+
+void SoundtrackPlayer::setSound(std::shared_ptr<const DecodedSound> sound, double offsetMs) {
+    sound_ = std::move(sound);
+    offsetMs_ = offsetMs;
+    if (!sound_) silence();
+}
+
+void SoundtrackPlayer::setFrameTimes(std::shared_ptr<const FrameTimes> times) { times_ = std::move(times); }
+
+void SoundtrackPlayer::checkOutput() {
+    if (told_) return;
+    const std::string why = output_.failure();
+    if (why.empty()) return;
+    told_ = true;
+    if (noOutput_) noOutput_(why);
+}
+
+std::optional<double> SoundtrackPlayer::pointOf(int frame) const {
+    if (!times_) return std::nullopt;
+    const std::optional<double> at = times_->frameMs(frame);
+    if (!at) return std::nullopt;
+    return *at + offsetMs_;
+}
+
+void SoundtrackPlayer::playFrom(double trackMs) {
+    if (!sound_) return;
+    if (trackMs >= sound_->durationMs()) {
+        silence();  // the track has ended; the show goes on
+        return;
+    }
+    lastPlayUs_ = clock_.microseconds();
+    output_.play(sound_, trackMs, lastPlayUs_);
+    sounding_ = true;
+}
+
+void SoundtrackPlayer::silence() {
+    if (sounding_) output_.stop();
+    sounding_ = false;
+}
+
+void SoundtrackPlayer::playbackStarted(int frame, bool) {
+    checkOutput();
+    playing_ = true;
+    sounding_ = false;
+    if (auto point = pointOf(frame)) playFrom(*point);
+}
+
+void SoundtrackPlayer::frameBegins(int frame) {
+    checkOutput();
+    if (!playing_ || !sound_) return;
+    const std::optional<double> point = pointOf(frame);
+    if (!point) return;
+    if (!sounding_) {
+        // Not started yet (the track came late, or the frame where playback
+        // began is not on the timeline), or ended: from this frame on.
+        playFrom(*point);
+        return;
+    }
+    if (*point >= sound_->durationMs()) {
+        silence();
+        return;
+    }
+    const std::optional<HeardPoint> heard = output_.heard();
+    // Nothing heard yet of what was last asked: the sound system is still
+    // starting it up.
+    if (!heard || heard->atUs < lastPlayUs_) return;
+    const double heardNow =
+        heard->trackMs + (static_cast<double>(clock_.microseconds()) - static_cast<double>(heard->atUs)) / 1000.0;
+    const double off = heardNow - *point;
+    if (std::abs(off) > kSeekMs)
+        playFrom(*point);
+    else if (std::abs(off) > kAdjustFromMs)
+        output_.adjust(-off);
+}
+
+void SoundtrackPlayer::jumped(int frame) {
+    checkOutput();
+    if (!playing_) return;
+    if (auto point = pointOf(frame)) playFrom(*point);
+}
+
+void SoundtrackPlayer::playbackEnded(PlaybackEnd) {
+    checkOutput();
+    playing_ = false;
+    silence();
+}

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// Plays the soundtrack in step with the show: a playback observer that
+// drives an audio output by the show's timeline. With a track whose frame 0
+// is offsetMs into it, the point of frame F is the frame's time on the
+// timeline plus the offset:
+// - Play (fresh or after Pause) starts the track at the point of the frame
+//   where playback begins; Pause and Stop (every end of playback) stop it;
+// - a jump moves it to the point of the frame the jump goes to, so that a
+//   looping show loops its sound;
+// - at every frame start, what is heard is compared with the frame's point:
+//   more than kSeekMs off (a late player, a sound system that started late)
+//   it is played from the frame's point; more than kAdjustFromMs off (the
+//   sound card's clock drifting from the program's) it is moved there by
+//   playing slightly faster or slower; otherwise left alone;
+// - a point past the track's end is silence: the track ends, the show goes
+//   on, and a jump back plays it again.
+// A frame the timeline does not know (one the pass never begins) leaves the
+// sound as it is.
+//
+// Calls come inside the player and return at once: the output only queues
+// what it is asked. When the output has none ("no sound server ..."), the
+// show plays silent and the reason is handed once to noOutput.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "editor/PlaybackObserver.h"
+#include "show/AudioOutput.h"
+#include "show/DecodedSound.h"
+#include "show/FrameTimes.h"
+
+class TickSource;
+
+class SoundtrackPlayer : public PlaybackObserver {
+public:
+    static constexpr double kSeekMs = 15;
+    static constexpr double kAdjustFromMs = 1;
+
+    SoundtrackPlayer(AudioOutput& output, TickSource& clock, std::function<void(const std::string&)> noOutput);
+
+    // The track, or none; takes effect at the next Play or jump (a track
+    // decoded during a playback joins at the next frame).
+    void setSound(std::shared_ptr<const DecodedSound> sound, double offsetMs);
+    void setFrameTimes(std::shared_ptr<const FrameTimes> times);
+    bool hasSound() const { return sound_ != nullptr; }
+
+    // Hands a failure of the output to noOutput, once; also called by every
+    // observer call.
+    void checkOutput();
+
+    void playbackStarted(int frame, bool resumed) override;
+    void frameBegins(int frame) override;
+    void jumped(int frame) override;
+    void playbackEnded(PlaybackEnd how) override;
+
+private:
+    std::optional<double> pointOf(int frame) const;
+    void playFrom(double trackMs);
+    void silence();
+
+    AudioOutput& output_;
+    TickSource& clock_;
+    std::function<void(const std::string&)> noOutput_;
+    bool told_ = false;
+    std::shared_ptr<const DecodedSound> sound_;
+    double offsetMs_ = 0;
+    std::shared_ptr<const FrameTimes> times_;
+    bool playing_ = false;  // a playback runs
+    bool sounding_ = false; // the output was asked to play and not stopped since
+    uint64_t lastPlayUs_ = 0;
+};

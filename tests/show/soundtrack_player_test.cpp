@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The soundtrack's rules on a model of the audio output: a clock that moves
+// only when the test moves it, and a sound that is heard from where it was
+// last played, running at a rate of its own (a sound card's clock).
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "FakeTicks.h"
+#include "show/SoundtrackPlayer.h"
+
+namespace {
+
+class ModelOutput : public AudioOutput {
+public:
+    explicit ModelOutput(FakeTicks& clock) : clock_(clock) {}
+    void play(std::shared_ptr<const DecodedSound>, double trackMs, uint64_t atUs) override {
+        plays.push_back(trackMs);
+        playing_ = true;
+        fromMs_ = trackMs;
+        atUs_ = atUs;
+    }
+    void adjust(double ms) override { adjusts.push_back(ms); }
+    void stop() override {
+        ++stops;
+        playing_ = false;
+    }
+    std::optional<HeardPoint> heard() const override {
+        if (!playing_ || !audible) return std::nullopt;
+        const double since = static_cast<double>(clock_.microseconds() - atUs_) / 1000.0;
+        return HeardPoint{fromMs_ + since * rate, clock_.microseconds()};
+    }
+    std::string failure() const override { return failure_; }
+
+    std::vector<double> plays, adjusts;
+    int stops = 0;
+    double rate = 1;
+    bool audible = true;  // false: the sound system is still starting
+    std::string failure_;
+    bool playing() const { return playing_; }
+
+private:
+    FakeTicks& clock_;
+    bool playing_ = false;
+    double fromMs_ = 0;
+    uint64_t atUs_ = 0;
+};
+
+class Times : public FrameTimes {
+public:
+    explicit Times(std::map<int, double> at) : at_(std::move(at)) {}
+    std::optional<double> frameMs(int frame) const override {
+        auto it = at_.find(frame);
+        return it == at_.end() ? std::nullopt : std::optional<double>(it->second);
+    }
+
+private:
+    std::map<int, double> at_;
+};
+
+std::shared_ptr<const DecodedSound> track(double ms) {
+    auto s = std::make_shared<DecodedSound>();
+    s->sampleRate = 1000;
+    s->channels = 1;
+    s->samples.resize(static_cast<size_t>(ms));
+    return s;
+}
+
+struct SoundtrackRules : ::testing::Test {
+    FakeTicks clock;
+    ModelOutput out{clock};
+    std::vector<std::string> told;
+    SoundtrackPlayer player{out, clock, [this](const std::string& why) { told.push_back(why); }};
+
+    // Frames 0..3 at 0, 1000, 2500 and 4000 ms; the track 10 s long, its
+    // frame 0 at 300 ms.
+    void SetUp() override {
+        player.setSound(track(10000), 300);
+        player.setFrameTimes(std::make_shared<Times>(std::map<int, double>{{0, 0}, {1, 1000}, {2, 2500}, {3, 4000}}));
+    }
+    // The player's pass: frame `frame` begins `ms` after the last.
+    void after(uint32_t ms, int frame) {
+        clock.advance(ms);
+        player.frameBegins(frame);
+    }
+};
+
+}  // namespace
+
+TEST_F(SoundtrackRules, PlayStartsTheTrackAtTheTimeOfTheFrameWherePlaybackBeginsPlusTheOffset) {
+    player.playbackStarted(0, false);
+    player.frameBegins(0);
+    ASSERT_EQ(out.plays, std::vector<double>{300});
+    player.playbackEnded(PlaybackEnd::Stopped);
+    player.playbackStarted(2, true);
+    EXPECT_EQ(out.plays.back(), 2800);
+}
+
+TEST_F(SoundtrackRules, PauseStopsTheSoundAndPlayAfterPauseResumesAtThePausedFramesTime) {
+    player.playbackStarted(0, false);
+    after(1000, 1);
+    player.playbackEnded(PlaybackEnd::Paused);
+    EXPECT_FALSE(out.playing());
+    clock.advance(60000);  // paused for a minute
+    player.playbackStarted(2, true);
+    player.frameBegins(2);
+    EXPECT_EQ(out.plays, (std::vector<double>{300, 2800}));
+    EXPECT_TRUE(out.playing());
+}
+
+TEST_F(SoundtrackRules, EveryEndOfPlaybackStopsTheSoundAndNothingPlaysUntilTheNextPlay) {
+    for (PlaybackEnd how : {PlaybackEnd::Stopped, PlaybackEnd::Completed, PlaybackEnd::PastTheEnd}) {
+        player.playbackStarted(0, false);
+        after(1000, 1);
+        player.playbackEnded(how);
+        EXPECT_FALSE(out.playing());
+        const size_t plays = out.plays.size();
+        after(1500, 2);  // a stray call after the end
+        player.jumped(0);
+        EXPECT_EQ(out.plays.size(), plays);
+    }
+}
+
+TEST_F(SoundtrackRules, AJumpBackMovesTheSoundToTheTimeOfTheFrameItGoesToSoALoopLoopsItsSound) {
+    player.playbackStarted(0, false);
+    after(1000, 1);
+    after(1500, 2);
+    clock.advance(700);
+    player.jumped(0);
+    EXPECT_EQ(out.plays, (std::vector<double>{300, 300}));
+    after(1000, 1);  // in step again: nothing more
+    EXPECT_EQ(out.plays.size(), 2u);
+    EXPECT_TRUE(out.adjusts.empty());
+}
+
+TEST_F(SoundtrackRules, AtAFrameStartASoundFarOffIsPlayedFromTheFramesPointAndASmallDriftIsNudged) {
+    player.playbackStarted(0, false);
+    out.rate = 1.004;  // 4 ms a second fast
+    after(1000, 1);
+    ASSERT_EQ(out.adjusts, std::vector<double>{-4});
+    EXPECT_EQ(out.plays.size(), 1u);
+    // The player ran 40 ms late: the sound is played from frame 2's point.
+    out.rate = 1;
+    after(1540, 2);
+    EXPECT_EQ(out.plays.back(), 2800);
+    // Within a millisecond: left alone.
+    after(1500, 3);
+    EXPECT_EQ(out.adjusts.size(), 1u);
+    EXPECT_EQ(out.plays.size(), 2u);
+}
+
+TEST_F(SoundtrackRules, NothingIsCorrectedWhileTheSoundSystemHasNotStartedTheSound) {
+    out.audible = false;
+    player.playbackStarted(0, false);
+    after(1000, 1);
+    after(1500, 2);
+    EXPECT_EQ(out.plays.size(), 1u);
+    EXPECT_TRUE(out.adjusts.empty());
+}
+
+TEST_F(SoundtrackRules, ATrackShorterThanTheShowEndsAndAJumpBackPlaysItAgain) {
+    player.setSound(track(2000), 300);  // ends between frames 1 and 2
+    player.playbackStarted(0, false);
+    after(1000, 1);
+    EXPECT_TRUE(out.playing());
+    after(1500, 2);  // 2800 ms: past the end
+    EXPECT_FALSE(out.playing());
+    after(1500, 3);
+    EXPECT_FALSE(out.playing());
+    player.jumped(0);
+    EXPECT_TRUE(out.playing());
+    EXPECT_EQ(out.plays.back(), 300);
+}
+
+TEST_F(SoundtrackRules, AFrameTheTimelineDoesNotKnowLeavesTheSoundAsItIs) {
+    player.playbackStarted(0, false);
+    after(1000, 9);
+    player.jumped(9);
+    EXPECT_EQ(out.plays.size(), 1u);
+    EXPECT_TRUE(out.playing());
+}
+
+TEST_F(SoundtrackRules, WithoutSoundOutputTheShowGoesOnAndTheReasonIsGivenOnce) {
+    out.failure_ = "no sound server (Connection refused)";
+    for (int run = 0; run < 2; ++run) {
+        player.playbackStarted(0, false);
+        after(1000, 1);
+        player.playbackEnded(PlaybackEnd::Completed);
+    }
+    EXPECT_EQ(told, std::vector<std::string>{"no sound server (Connection refused)"});
+}
+
+TEST_F(SoundtrackRules, ATrackDecodedDuringAPlaybackJoinsAtTheNextFrameStart) {
+    player.setSound(nullptr, 0);
+    player.playbackStarted(0, false);
+    EXPECT_TRUE(out.plays.empty());
+    player.setSound(track(10000), 300);
+    after(1000, 1);
+    EXPECT_EQ(out.plays, std::vector<double>{1300});
+}

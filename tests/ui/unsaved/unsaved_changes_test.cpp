@@ -11,6 +11,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "ShowTime.h"
 #include "TempFolder.h"
 #include "UiTestSupport.h"
 #include "ui/SoundtrackController.h"
@@ -192,9 +193,9 @@ void UnsavedChangesTest::duringPlaybackTheQuestionComesOnceThePlayerHasStopped()
         w.form->Exit->trigger();
     });
     QTest::mouseClick(w.form->PlayButton, Qt::LeftButton);
-    // Stopped as Stop stops it: the pass under way ends, frame 1 is never
-    // played, frame 0 is shown.
-    QCOMPARE(w.ticks.totalSlept(), sleptAtExit + 100);
+    // Stopped as Stop stops it: the pass under way ends (its command's wire
+    // time and its pause), frame 1 is never played, frame 0 is shown.
+    QCOMPARE(w.ticks.totalSlept(), sleptAtExit + playedMs(100, 1));
     QCOMPARE(w.form->Msg->text(), QString("           Stopped"));
     QTRY_COMPARE(w.questions.size(), size_t(1));
     QVERIFY(!playingWhenAsked);

@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -125,6 +126,8 @@ int main(int argc, char* argv[]) {
     double simulatedOpenMs = 0, externalOpenMs = 0;
     {
         TMainForm form(systemTickSource(), [] { return std::vector<std::string>{}; });
+        // Its changes are thrown away when it closes, unasked.
+        form.answerQuestion = [](QMessageBox& box) { return box.button(QMessageBox::Discard); };
         form.show();
         QElapsedTimer t;
         t.start();
@@ -143,6 +146,8 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         TMainForm form(systemTickSource(), [] { return std::vector<std::string>{}; });
+        // Its changes are thrown away when it closes, unasked.
+        form.answerQuestion = [](QMessageBox& box) { return box.button(QMessageBox::Discard); };
         form.show();
         QElapsedTimer t;
         t.start();
@@ -152,6 +157,8 @@ int main(int argc, char* argv[]) {
     }
 
     TMainForm form(systemTickSource(), [] { return std::vector<std::string>{}; });
+    // Its changes are thrown away when it closes, unasked.
+    form.answerQuestion = [](QMessageBox& box) { return box.button(QMessageBox::Discard); };
     form.show();
     form.SimulatedControllerClick();
     ServoView* view = form.servoView();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 #include <QElapsedTimer>
@@ -36,6 +37,8 @@ int main(int argc, char* argv[]) {
     const char* out = argc > 1 ? argv[1] : "timeline.png";
     GrabTicks ticks;
     TMainForm form(ticks, [] { return std::vector<std::string>{}; });
+    // Its changes are thrown away when it closes, unasked.
+    form.answerQuestion = [](QMessageBox& box) { return box.button(QMessageBox::Discard); };
     form.show();
     form.move(0, 0);
     EditorCore& core = form.core();

@@ -6,7 +6,10 @@
 //  2. the window thread's share over a few seconds at rest with the
 //     timeline open, and how many times it drew meanwhile;
 //  3. the time an edit of a full show (128 frames x 32 channels, all
-//     marked) takes to reach the window: recomputing the pass and drawing.
+//     marked) takes to reach the window: recomputing the pass and drawing;
+//  4. Edit > Undo and Redo of a Delete Frame in that show, to the changed
+//     strips and the timeline drawn anew (the commands they send to the
+//     simulated controller included).
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 //
 //   timeline_window_bench [passes]
@@ -14,6 +17,7 @@
 #include <time.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -89,6 +93,8 @@ int main(int argc, char* argv[]) {
     const int passes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
     TMainForm form(systemTickSource(), [] { return std::vector<std::string>{}; });
+    // Its changes are thrown away when it closes, unasked.
+    form.answerQuestion = [](QMessageBox& box) { return box.button(QMessageBox::Discard); };
     form.show();
     form.SimulatedControllerClick();
     if (!form.core().simulatorChosen()) {
@@ -164,6 +170,37 @@ int main(int argc, char* argv[]) {
         drawMs.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
 
+    // 4. Delete Frame in the middle of the full show, taken back and done
+    // again; each until the timeline's pass is recomputed and the events
+    // that follow (the drawing of the timeline and of the changed strips)
+    // are handled. For scale, the whole main window drawn anew.
+    form.core().showFrame(60);
+    runEventLoop(200);
+    std::vector<double> undoMs, redoMs;
+    auto onScreen = [&](auto step, std::vector<double>& into) {
+        const int computed = timeline->passesComputed();
+        QElapsedTimer t;
+        t.start();
+        step();
+        while (timeline->passesComputed() == computed) QCoreApplication::processEvents();
+        // What the step left to draw: the timeline and the strips it changed.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        into.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    };
+    std::vector<double> wholeWindowMs;
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer whole;
+        whole.start();
+        form.repaint();
+        wholeWindowMs.push_back(static_cast<double>(whole.nsecsElapsed()) / 1e6);
+        form.core().DelFrameClick();
+        runEventLoop(20);
+        onScreen([&] { form.UndoClick(); }, undoMs);
+        onScreen([&] { form.RedoClick(); }, redoMs);
+        onScreen([&] { form.UndoClick(); }, undoMs);
+    }
+
     std::printf("playback, %d frames x %d channels, %d ms pauses, %d passes each (window thread, share of one core):\n",
                 kFrames, kChannelsPerFrame, kPauseMs, passes);
     std::printf("  timeline closed       median %6.2f %%\n", median(closedShare) * 100);
@@ -175,6 +212,11 @@ int main(int argc, char* argv[]) {
                 median(editMs), *std::max_element(editMs.begin(), editMs.end()));
     std::printf("  of which the picture drawn anew: median %.1f ms\n", median(drawMs));
     std::printf("  of which the pass and its moves (Timeline::of, modelMoves): median %.1f ms\n", median(passMs));
+    std::printf("Undo of a Delete Frame in the full show, changed strips and timeline drawn: median %.1f ms, worst %.1f ms\n",
+                median(undoMs), *std::max_element(undoMs.begin(), undoMs.end()));
+    std::printf("Redo of it, the same: median %.1f ms, worst %.1f ms\n", median(redoMs),
+                *std::max_element(redoMs.begin(), redoMs.end()));
+    std::printf("  for scale, the whole main window drawn anew: median %.1f ms\n", median(wholeWindowMs));
     form.close();
     return 0;
 }

@@ -15,10 +15,10 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "link/TickSource.h"
+#include "show/Timeline.h"
 #include "sim/ControllerSimulator.h"
 #include "ui/ServoView.h"
 #include "ui/TMainForm.h"
@@ -181,7 +182,7 @@ int main(int argc, char* argv[]) {
         open.push_back(playMs(form, cpu));
         openCpu.push_back(cpu);
     }
-    const double ideal = kFrames * kChannelsPerFrame * kPauseMs;
+    const double ideal = Timeline::of(form.core().sequence()).passMs;  // the pauses and the wire time
 
     // The same work per frame without the player's waits: one edit each.
     view->hide();
@@ -204,7 +205,7 @@ int main(int argc, char* argv[]) {
     const bool still = !view->animating();
     const double stillShare = windowCpuShare(3000);
 
-    std::printf("playback, %d frames x %d channels, %d ms pauses (ideal %.0f ms), %d passes each:\n", kFrames,
+    std::printf("playback, %d frames x %d channels, %d ms pauses (the timeline's pass %.0f ms), %d passes each:\n", kFrames,
                 kChannelsPerFrame, kPauseMs, ideal, passes);
     std::printf("  view closed  median %8.1f ms  (window thread CPU %.1f ms)\n", median(closed), median(closedCpu));
     std::printf("  view open    median %8.1f ms  (window thread CPU %.1f ms)\n", median(open), median(openCpu));

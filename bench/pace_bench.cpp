@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "../tests/support/FakeView.h"
 #include "editor/EditorCore.h"
 #include "link/Commands.h"
@@ -38,19 +39,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::msBetween;
 
-double msBetween(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-std::string cpuModel() {
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
+using bench::cpuModel;
 
 // The system's serial device, noting when each position command's last
 // byte has drained: where the player's side of the line puts its arrival.

@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "../tests/support/FakeView.h"
 #include "editor/EditorCore.h"
 #include "link/Notifier.h"
@@ -54,19 +55,10 @@ constexpr int kFrames = 21;
 constexpr int kChannels = 32;
 constexpr double kCommandWireMs = 8 * 4.167;  // eight bytes at 2400 baud, as link/Commands.h counts them
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::msBetween;
 
-double msBetween(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-std::string cpuModel() {
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
+using bench::cpuModel;
 
 std::vector<double> arrivals(const std::vector<sim::Event>& events) {
     std::vector<double> out;

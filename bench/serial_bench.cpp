@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/TSerial.h"
@@ -36,12 +37,7 @@ double processCpuMs() {
            (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
 }
 
-std::string cpuModel() {
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown";
-}
+using bench::cpuModel;
 
 }  // namespace
 

@@ -58,6 +58,16 @@ void typePosition(CoreRig& r, int channel, const std::string& text) {
     box.pressKey(vk::Return);
 }
 
+// Three frames written (channel 0 at 1000, 1100, 1200), the second shown.
+void threeFramesOnTheSecond(CoreRig& r) {
+    for (int p : {1000, 1100, 1200}) {
+        r.editStrip(0, p);
+        r.core.WriteFrameClick();
+    }
+    r.core.StartFrameClick();
+    r.core.NextFrameClick();
+}
+
 struct StepCase {
     const char* name;
     std::function<void(CoreRig&)> setUp;  // steps of its own, before the one tried
@@ -139,24 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"WriteFrame", [](CoreRig& r) { r.editStrip(2, 1700, 4); },
                  [](CoreRig& r) { r.core.WriteFrameClick(); }, "Write Frame", {}, {}},
         StepCase{"InsertFrame",
-                 [](CoreRig& r) {
-                     for (int p : {1000, 1100, 1200}) {
-                         r.editStrip(0, p);
-                         r.core.WriteFrameClick();
-                     }
-                     r.core.StartFrameClick();
-                     r.core.NextFrameClick();
-                 },
+                 threeFramesOnTheSecond,
                  [](CoreRig& r) { r.core.InsFrameClick(); }, "Insert Frame", {}, {}},
         StepCase{"DeleteFrame",
-                 [](CoreRig& r) {
-                     for (int p : {1000, 1100, 1200}) {
-                         r.editStrip(0, p);
-                         r.core.WriteFrameClick();
-                     }
-                     r.core.StartFrameClick();
-                     r.core.NextFrameClick();
-                 },
+                 threeFramesOnTheSecond,
                  [](CoreRig& r) { r.core.DelFrameClick(); }, "Delete Frame", {}, {}},
         // The rate and pause of channel 7 change, its position does not: it is
         // not sent.

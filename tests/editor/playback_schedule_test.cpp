@@ -272,4 +272,22 @@ TEST(PlaybackSchedule, OneSlowSendDoesNotMakeTheNextOnesLeaveEarly) {
     EXPECT_EQ(schedule.sendUs(), 30000u);  // three of five: the line is slow now
 }
 
+// On a line already learnt, a send quicker than the others arrives before
+// its point, but the show's point stays where the timeline has it: the
+// next command arrives a pause and a wire time after that point, not after
+// the early arrival. Only on a line not seen yet (its first learnt send)
+// does an early arrival set the point.
+TEST(PlaybackSchedule, AQuickSendOnALearntLineDoesNotPullTheShowEarly) {
+    SleepLog ticks;
+    PlaybackSchedule schedule(ticks);
+    schedule.sendAtOnce([&] { ticks.advanceUs(10000); });  // learnt from one send
+    schedule.restart();
+    const uint64_t point = ticks.microseconds();
+    schedule.send([&] {});  // the line is quick this once: early
+    EXPECT_EQ(ticks.microseconds() - point, kPositionCommandWireUs - 10000);
+    schedule.wait(5);
+    schedule.send([&] { ticks.advanceUs(10000); });
+    EXPECT_EQ(ticks.microseconds() - point, 2 * kPositionCommandWireUs + 5000);
+}
+
 }  // namespace

@@ -121,8 +121,10 @@ TEST(PlaybackSchedule, AWaitSleepsAndAZeroPauseOnTimeDoesNot) {
     int sleeps = 0;
     ticks.onSleep = [&](uint64_t) { ++sleeps; };
     PlaybackSchedule schedule(ticks);
-    schedule.wait(0);
+    int redraws = 0;
+    schedule.wait(0, [&] { return static_cast<uint32_t>(++redraws); });
     EXPECT_EQ(sleeps, 0);
+    EXPECT_EQ(redraws, 0);  // nothing waited, nothing drawn
     schedule.wait(40);
     EXPECT_EQ(sleeps, 1);  // the whole pause in one sleep, no spinning
     EXPECT_EQ(ticks.totalSlept(), 40u);

@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     recording.awaitMs(200, 10000);
     {
         Spawned kdx({build + "/tools/kdx/kdx", "play", show, "--port", sim.port()},
-                    {"PULSE_SERVER=" + server.address});
+                    {"PULSE_SERVER=" + server.address, "PULSE_SINK"});
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(minutes * 60000)));
         kdx.stop();  // Ctrl-C's Stop
     }

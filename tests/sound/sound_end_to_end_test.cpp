@@ -52,7 +52,8 @@ TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFir
     const double recordingFrom = monotonicMs();
     ASSERT_TRUE(recording.awaitMs(200, 10000)) << "the monitor records nothing";
 
-    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()}, {"PULSE_SERVER=" + server.address}, true);
+    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()}, {"PULSE_SERVER=" + server.address, "PULSE_SINK"},
+                true);
     const std::string said = kdx.readAll();
     EXPECT_EQ(kdx.wait(), 0) << said;
     EXPECT_EQ(said.find("kdx:"), std::string::npos) << said;

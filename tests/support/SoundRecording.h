@@ -58,8 +58,8 @@ struct SoundServer {
 // A program started with a pipe from its standard output.
 class Spawned {
 public:
-    // env: NAME=VALUE added to this process's; withError: standard error
-    // into the same pipe.
+    // env: NAME=VALUE set, or NAME removed, in this process's environment;
+    // withError: standard error into the same pipe.
     Spawned(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
             bool withError = false) {
         int fds[2];
@@ -72,9 +72,18 @@ public:
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
+        // The given ones replace this process's of the same name (the
+        // first of two would win); a name alone removes it.
+        auto nameOf = [](const std::string& e) { return e.substr(0, e.find('=')); };
         std::vector<std::string> envStrings;
-        for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-        for (const auto& e : env) envStrings.push_back(e);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry(*e);
+            bool replaced = false;
+            for (const auto& given : env) replaced = replaced || nameOf(given) == nameOf(entry);
+            if (!replaced) envStrings.push_back(entry);
+        }
+        for (const auto& e : env)
+            if (e.find('=') != std::string::npos) envStrings.push_back(e);
         std::vector<char*> envp;
         for (auto& e : envStrings) envp.push_back(e.data());
         envp.push_back(nullptr);

@@ -6,8 +6,11 @@
 // timeline plus the offset:
 // - Play (fresh or after Pause) starts the track at the point of the frame
 //   where playback begins; Pause and Stop (every end of playback) stop it;
-// - a jump moves it to the point of the frame the jump goes to, so that a
-//   looping show loops its sound;
+// - after a jump, the next frame that begins plays it from that frame's
+//   point, so that a looping show loops its sound in step (a jump to frame J
+//   plays the rest of the jumping frame's channels from J and then begins
+//   J + 1, not J: that frame's start is where the show's time is known
+//   again; until then the sound goes on as it was);
 // - at every frame start, what is heard is compared with the frame's point:
 //   more than kSeekMs off (a late player, a sound system that started late)
 //   it is played from the frame's point; more than kAdjustFromMs off (the
@@ -40,8 +43,8 @@ public:
 
     SoundtrackPlayer(AudioOutput& output, TickSource& clock, std::function<void(const std::string&)> noOutput);
 
-    // The track, or none; takes effect at the next Play or jump (a track
-    // decoded during a playback joins at the next frame).
+    // The track, or none; takes effect at the next Play or frame start (a
+    // track decoded or chosen during a playback joins at the next frame).
     void setSound(std::shared_ptr<const DecodedSound> sound, double offsetMs);
     void setFrameTimes(std::shared_ptr<const FrameTimes> times);
     bool hasSound() const { return sound_ != nullptr; }
@@ -69,5 +72,8 @@ private:
     std::shared_ptr<const FrameTimes> times_;
     bool playing_ = false;  // a playback runs
     bool sounding_ = false; // the output was asked to play and not stopped since
+    // A jump, or another track or offset, since the last frame start the
+    // timeline knows: the next one plays from its point.
+    bool replayAtNextFrame_ = false;
     uint64_t lastPlayUs_ = 0;
 };

@@ -122,16 +122,42 @@ TEST_F(SoundtrackRules, EveryEndOfPlaybackStopsTheSoundAndNothingPlaysUntilTheNe
     }
 }
 
-TEST_F(SoundtrackRules, AJumpBackMovesTheSoundToTheTimeOfTheFrameItGoesToSoALoopLoopsItsSound) {
+// As the player jumps: frame 3's channel waits its pause, the jump to frame 0
+// reads the rest of the channels from frame 0, and frame 1 begins next.
+TEST_F(SoundtrackRules, AfterAJumpBackTheNextFrameStartPlaysTheSoundFromItsPointSoALoopStaysInStep) {
     player.playbackStarted(0, false);
     after(1000, 1);
     after(1500, 2);
-    clock.advance(700);
+    after(1500, 3);
+    clock.advance(1000);
     player.jumped(0);
-    EXPECT_EQ(out.plays, (std::vector<double>{300, 300}));
-    after(1000, 1);  // in step again: nothing more
+    EXPECT_EQ(out.plays, std::vector<double>{300});  // the rest of the pass is not known yet
+    player.frameBegins(1);
+    EXPECT_EQ(out.plays, (std::vector<double>{300, 1300}));
+    after(1500, 2);  // in step again: nothing more
     EXPECT_EQ(out.plays.size(), 2u);
     EXPECT_TRUE(out.adjusts.empty());
+    // Also when the sound was in step at the jump by chance (a loop as long
+    // as the track's stretch it skips), the frame after it plays afresh.
+    player.jumped(1);
+    after(0, 2);
+    EXPECT_EQ(out.plays.back(), 2800);
+    EXPECT_EQ(out.plays.size(), 3u);
+}
+
+TEST_F(SoundtrackRules, AnotherTrackOrOffsetDuringAPlaybackIsPlayedFromTheNextFrameStart) {
+    player.playbackStarted(0, false);
+    const std::shared_ptr<const DecodedSound> other = track(10000);
+    player.setSound(other, 300);  // another track, heard in step with the old one's point
+    EXPECT_EQ(out.plays.size(), 1u);
+    after(1000, 1);
+    EXPECT_EQ(out.plays, (std::vector<double>{300, 1300}));
+    player.setSound(other, 500);  // the same track at another offset
+    after(1500, 2);
+    EXPECT_EQ(out.plays.back(), 3000);
+    player.setSound(other, 500);  // nothing new
+    after(1500, 3);
+    EXPECT_EQ(out.plays.size(), 3u);
 }
 
 TEST_F(SoundtrackRules, AtAFrameStartASoundFarOffIsPlayedFromTheFramesPointAndASmallDriftIsNudged) {
@@ -169,8 +195,9 @@ TEST_F(SoundtrackRules, ATrackShorterThanTheShowEndsAndAJumpBackPlaysItAgain) {
     after(1500, 3);
     EXPECT_FALSE(out.playing());
     player.jumped(0);
+    player.frameBegins(1);
     EXPECT_TRUE(out.playing());
-    EXPECT_EQ(out.plays.back(), 300);
+    EXPECT_EQ(out.plays.back(), 1300);
 }
 
 TEST_F(SoundtrackRules, AFrameTheTimelineDoesNotKnowLeavesTheSoundAsItIs) {

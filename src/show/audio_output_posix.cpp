@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -153,6 +154,13 @@ private:
     }
 
     // --- the loop's thread ---
+    // The server is there but plays nothing of ours: most often PULSE_SINK
+    // names a device it does not have.
+    static std::string streamRefused(const std::string& why) {
+        const char* sink = std::getenv("PULSE_SINK");
+        const std::string device = sink && *sink ? std::string(sink) : std::string("its output");
+        return "the sound server cannot play to " + device + " (" + why + ")";
+    }
     std::string noServer() const {
         return std::string("no sound server (") + pa_strerror(pa_context_errno(context_)) + ")";
     }
@@ -234,7 +242,7 @@ private:
                             static_cast<uint8_t>(sound->channels)};
         stream_ = pa_stream_new(context_, "Soundtrack", &spec, nullptr);
         if (!stream_) {
-            setFailure(std::string("no sound output (") + pa_strerror(pa_context_errno(context_)) + ")");
+            setFailure(streamRefused(pa_strerror(pa_context_errno(context_))));
             return;
         }
         sound_ = std::move(sound);
@@ -257,7 +265,7 @@ private:
         if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
             const std::string why = pa_strerror(pa_context_errno(context_));
             closeStream();
-            setFailure("no sound output (" + why + ")");
+            setFailure(streamRefused(why));
         }
     }
 
@@ -266,7 +274,7 @@ private:
         if (pa_stream_get_state(s) == PA_STREAM_FAILED) {
             const std::string why = pa_strerror(pa_context_errno(out->context_));
             out->closeStream();
-            out->setFailure("no sound output (" + why + ")");
+            out->setFailure(streamRefused(why));
         }
     }
 

@@ -73,20 +73,55 @@ TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFir
                                                   << onsets.front() - firstCommand << " ms";
 }
 
-TEST(SoundEndToEnd, WithoutSoundOutputTheShowPlaysAndSaysSoOnce) {
+namespace {
+
+// kdx play of the two-frame show with a tone beside it, in this environment;
+// what it said (standard output and error together).
+std::string playWith(const std::vector<std::string>& env) {
     TempFolder dir;
     const std::string show = twoFrameShow(dir);
-    ASSERT_TRUE(toneTrack(dir.file("show.wav")));
+    if (!toneTrack(dir.file("show.wav"))) return "no tone written";
     LoggingSimulator sim(KDXSIM_PATH, dir.file("sim.log"));
-    ASSERT_FALSE(sim.port().empty());
-    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()},
-                {"PULSE_SERVER=unix:" + dir.file("no-server-here")}, true);
+    if (sim.port().empty()) return "no kdxsim";
+    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()}, env, true);
     const std::string said = kdx.readAll();
-    EXPECT_EQ(kdx.wait(), 0) << said;
-    EXPECT_NE(said.find("frame 0\nframe 1\nSequence Complete\n"), std::string::npos) << said;
-    size_t told = 0;
-    for (size_t at = said.find("kdx: no sound output: "); at != std::string::npos;
-         at = said.find("kdx: no sound output: ", at + 1))
-        ++told;
-    EXPECT_EQ(told, 1u) << said;
+    return said + "exit " + std::to_string(kdx.wait()) + "\n";
+}
+
+// The program's lines without its messages, which come on standard error
+// in between.
+std::string withoutMessages(const std::string& said) {
+    std::string out, line;
+    for (char c : said) {
+        line += c;
+        if (c != '\n') continue;
+        if (!line.starts_with("kdx:")) out += line;
+        line.clear();
+    }
+    return out + line;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(SoundEndToEnd, WithoutSoundOutputTheShowPlaysAndSaysSoOnce) {
+    const std::string said = playWith({"PULSE_SERVER=unix:/nonexistent/kdx-no-server-here", "PULSE_SINK"});
+    EXPECT_EQ(withoutMessages(said).substr(0, 34), "frame 0\nframe 1\nSequence Complete\n") << said;
+    EXPECT_NE(said.find("exit 0\n"), std::string::npos) << said;
+    EXPECT_EQ(countOf(said, "kdx: no sound output: "), 1u) << said;
+}
+
+TEST(SoundEndToEnd, ASinkTheServerDoesNotHaveIsNamedOnceAndTheShowPlays) {
+    const SoundServer server = SoundServer::fromEnvironment();
+    if (server.address.empty()) GTEST_SKIP() << "no sound server: " << server.unavailable;
+    const std::string said = playWith({"PULSE_SERVER=" + server.address, "PULSE_SINK=no_such_sink"});
+    EXPECT_EQ(withoutMessages(said).substr(0, 34), "frame 0\nframe 1\nSequence Complete\n") << said;
+    EXPECT_NE(said.find("exit 0\n"), std::string::npos) << said;
+    EXPECT_EQ(countOf(said, "kdx: no sound output: the sound server cannot play to no_such_sink ("), 1u) << said;
+    EXPECT_EQ(countOf(said, "kdx:"), 1u) << said;
 }

@@ -174,6 +174,18 @@ TEST_F(SoundtrackRules, AtAFrameStartASoundFarOffIsPlayedFromTheFramesPointAndAS
     after(1500, 3);
     EXPECT_EQ(out.adjusts.size(), 1u);
     EXPECT_EQ(out.plays.size(), 2u);
+    // Exactly 15 ms off is nudged, not played afresh; exactly 1 ms off is
+    // left alone.
+    player.playbackEnded(PlaybackEnd::Paused);
+    player.playbackStarted(1, true);
+    after(1515, 2);
+    EXPECT_EQ(out.plays.size(), 3u);
+    EXPECT_EQ(out.adjusts.back(), -15);
+    player.playbackEnded(PlaybackEnd::Paused);
+    player.playbackStarted(1, true);
+    after(1501, 2);
+    EXPECT_EQ(out.plays.size(), 4u);
+    EXPECT_EQ(out.adjusts.size(), 2u);
 }
 
 TEST_F(SoundtrackRules, NothingIsCorrectedWhileTheSoundSystemHasNotStartedTheSound) {
@@ -186,26 +198,43 @@ TEST_F(SoundtrackRules, NothingIsCorrectedWhileTheSoundSystemHasNotStartedTheSou
 }
 
 TEST_F(SoundtrackRules, ATrackShorterThanTheShowEndsAndAJumpBackPlaysItAgain) {
-    player.setSound(track(2000), 300);  // ends between frames 1 and 2
+    player.setSound(track(2800), 300);  // ends right at frame 2
     player.playbackStarted(0, false);
     after(1000, 1);
     EXPECT_TRUE(out.playing());
-    after(1500, 2);  // 2800 ms: past the end
+    after(1500, 2);  // 2800 ms: the end
     EXPECT_FALSE(out.playing());
+    EXPECT_EQ(out.stops, 1);
     after(1500, 3);
     EXPECT_FALSE(out.playing());
+    EXPECT_EQ(out.stops, 1);  // nothing more asked of the output
     player.jumped(0);
     player.frameBegins(1);
     EXPECT_TRUE(out.playing());
     EXPECT_EQ(out.plays.back(), 1300);
+    // A jump that goes past the end while the track plays ends it; so
+    // does resuming there.
+    player.jumped(2);
+    player.frameBegins(3);
+    EXPECT_FALSE(out.playing());
+    player.playbackEnded(PlaybackEnd::Paused);
+    const size_t plays = out.plays.size();
+    player.playbackStarted(2, true);
+    EXPECT_EQ(out.plays.size(), plays);
+    EXPECT_FALSE(out.playing());
 }
 
 TEST_F(SoundtrackRules, AFrameTheTimelineDoesNotKnowLeavesTheSoundAsItIs) {
     player.playbackStarted(0, false);
     after(1000, 9);
-    player.jumped(9);
     EXPECT_EQ(out.plays.size(), 1u);
     EXPECT_TRUE(out.playing());
+    player.playbackEnded(PlaybackEnd::Paused);
+    // Resumed there, the sound waits for the first frame the timeline knows.
+    player.playbackStarted(9, true);
+    EXPECT_FALSE(out.playing());
+    after(1000, 1);
+    EXPECT_EQ(out.plays.back(), 1300);
 }
 
 TEST_F(SoundtrackRules, WithoutSoundOutputTheShowGoesOnAndTheReasonIsGivenOnce) {
@@ -216,6 +245,22 @@ TEST_F(SoundtrackRules, WithoutSoundOutputTheShowGoesOnAndTheReasonIsGivenOnce) 
         player.playbackEnded(PlaybackEnd::Completed);
     }
     EXPECT_EQ(told, std::vector<std::string>{"no sound server (Connection refused)"});
+}
+
+TEST_F(SoundtrackRules, AnOutputLostDuringAPassIsToldAtTheNextFrameStartOrAtTheEnd) {
+    player.playbackStarted(0, false);
+    out.failure_ = "the sound server went away (Connection terminated)";
+    EXPECT_TRUE(told.empty());
+    after(1000, 1);  // a looping show may never end: told now
+    EXPECT_EQ(told.size(), 1u);
+
+    SoundtrackPlayer other{out, clock, [this](const std::string& why) { told.push_back(why); }};
+    out.failure_.clear();
+    other.playbackStarted(0, false);
+    other.frameBegins(0);
+    out.failure_ = "the sound server went away (Connection terminated)";
+    other.playbackEnded(PlaybackEnd::Completed);  // lost in the last frame
+    EXPECT_EQ(told.size(), 2u);
 }
 
 TEST_F(SoundtrackRules, ATrackDecodedDuringAPlaybackJoinsAtTheNextFrameStart) {

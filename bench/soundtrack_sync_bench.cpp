@@ -6,8 +6,8 @@
 // each click heard is compared with the time kdxsim logged for the first
 // command of that frame. Prints the spread of the differences, their drift
 // from the first minute to the last, and how long a 5-minute MP3 takes to
-// be ready with its waveform. (When the sound starts after Play is the end
-// to end test's rule: tests/sound.)
+// be ready with its waveform, and how soon after the first command the first
+// click is heard.
 //
 //   soundtrack_sync_bench [--minutes M] (default 10)
 //
@@ -157,6 +157,7 @@ int main(int argc, char** argv) {
     std::printf("click - command: mean %.1f ms, min %.1f, max %.1f, spread (max - min) %.1f ms, 1st-99th %.1f ms\n",
                 mean(diffs), percentile(diffs, 0), percentile(diffs, 1), percentile(diffs, 1) - percentile(diffs, 0),
                 percentile(diffs, 0.99) - percentile(diffs, 0.01));
+    std::printf("sound start: first click %.1f ms after the first command\n", onsets.front() - starts.front());
     std::printf("drift: first minute %.2f ms, last minute %.2f ms\n", mean(firstMinute), mean(lastMinute));
     return 0;
 }

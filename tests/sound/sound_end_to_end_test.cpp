@@ -40,7 +40,10 @@ bool toneTrack(const std::string& path) {
 
 }  // namespace
 
-TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFirstCommand) {
+// The sound begins with the show's first frame, not with its second (460 ms
+// on): how soon it begins is the sync benchmark's figure, which a loaded
+// machine would only blur here.
+TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithTheFirstFrame) {
     const SoundServer server = SoundServer::fromEnvironment();
     if (server.address.empty()) GTEST_SKIP() << "no sound server: " << server.unavailable;
     TempFolder dir;
@@ -69,7 +72,7 @@ TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFir
     ASSERT_FALSE(onsets.empty()) << "no sound in the recording";
     std::string trace;
     for (double c : commands) trace += " " + std::to_string(c + *offset - firstCommand);
-    EXPECT_NEAR(onsets.front(), firstCommand, 50) << "commands at" << trace << " ms; onsets at "
+    EXPECT_NEAR(onsets.front(), firstCommand, 250) << "commands at" << trace << " ms; onsets at "
                                                   << onsets.front() - firstCommand << " ms";
 }
 

@@ -1,27 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How well playback keeps time, through a pseudo-terminal to the controller
-// simulator on the real clock.
+// How well playback keeps the controller's time, through a pseudo-terminal
+// to the controller simulator on the real clock. On the controller's
+// 2400-baud line a position command takes 33.336 ms (eight bytes of 4.167
+// ms), and the player's pause follows it; a pseudo-terminal takes almost no
+// time, so a player that does not wait for the wire plays far too fast
+// there.
 //
 // 1. A show of 21 frames x 32 marked channels, played once, at 1, 5 and
-//    20 ms pauses: the time from the first played command to " Sequence
-//    Complete " over the sum of the pauses.
-// 2. The same show looping (frame 20 jumps to frame 0) at 20 ms pauses: the
-//    lateness of the last command after 1 and after 5 minutes: the time the
-//    player has spent waiting since Play less the pauses it has waited (the
-//    sends' own time is not the schedule's to make up, so it is left out).
-//
-// Part 1 also gives the pass's time without the sends (the time spent
-// waiting over the sum of the pauses), which is what the schedule keeps, and
-// the floor any player has here: the same 672 position commands sent through
-// the command set on the same kind of port, a plain sleep of the pause after
-// each, timing only the sends. Each command is eight write calls of one byte
-// with a drain before and after, as the controller's command set has it; on
-// a pseudo-terminal every write wakes the kernel's worker that moves the
-// byte across, so the sends have a cost no schedule can take back. The best
-// ratio a player could reach is then 1 + (mean send) / (pause).
+//    20 ms pauses: the time from the first command's arrival at the
+//    simulator to the last one's, over the controller's time for them
+//    ((commands - 1) x (33.336 ms + pause)), and the worst distance of a
+//    command from its point (counted from the first).
+// 2. The same show looping (frame 20 jumps to frame 0) at 20 ms pauses: how
+//    late the last command arrived after 1 and after 5 minutes, against the
+//    first one's arrival plus the controller's time for the commands
+//    between.
 //
 // The same source builds against the player of an earlier revision
-// (compare_playback_timing), so the figures can be set side by side.
+// (compare_playback_timing), so the figures can be set side by side; it
+// therefore writes out the command's wire time instead of taking the
+// constant of link/Commands.h, which earlier revisions lack.
 //
 // Frames differ only in their rates, so showing a frame sends nothing live
 // (a rate change marks but sends nothing) and every command is a played one;
@@ -30,13 +28,13 @@
 //   playback_timing_bench [--loop-seconds A,B] [--loop-pause MS]
 //
 // --loop-seconds shortens the looping run for exploring (default 60,300).
-// The whole run takes about 6 minutes.
+// The whole run takes about 7 minutes.
 
-#include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -46,7 +44,6 @@
 
 #include "../tests/support/FakeView.h"
 #include "editor/EditorCore.h"
-#include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/TickSource.h"
 #include "sim/ControllerSimulator.h"
@@ -55,6 +52,7 @@ namespace {
 
 constexpr int kFrames = 21;
 constexpr int kChannels = 32;
+constexpr double kCommandWireMs = 8 * 4.167;  // eight bytes at 2400 baud, as link/Commands.h counts them
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,65 +68,52 @@ std::string cpuModel() {
     return "unknown";
 }
 
-// The system's clock, noting how long the player waits. A player that keeps
-// to a schedule reads microseconds() only in its waits: once at the start,
-// once after every sleep. Its waits are then measured from the first read to
-// the last, the reading and sleeping included, as the schedule counts them.
-// An earlier player has no such clock: its sleeps are added up instead.
-// The methods carry no `override`: the earlier clock interface lacks
-// microseconds() and sleepUs().
-class MeasuredTicks : public TickSource {
-public:
-    uint32_t GetTickCount() { return systemTickSource().GetTickCount(); }
-    uint64_t microseconds() {
-        const Clock::time_point now = Clock::now();
-        if (!inWait_ || !sleptSinceRead_) {
-            // The read before (if any) ended a wait; this one starts the next.
-            if (inWait_) waitedMs_ += msBetween(waitStart_, lastRead_);
-            waitStart_ = now;
-            inWait_ = true;
-        }
-        lastRead_ = now;
-        sleptSinceRead_ = false;
-        return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count());
-    }
-    void sleepMs(uint32_t ms) {
-        const Clock::time_point t0 = Clock::now();
-        systemTickSource().sleepMs(ms);
-        sleptMs_ += msBetween(t0, Clock::now());
-        sleptSinceRead_ = true;
-    }
-    // The player of this tree sleeps to the microsecond (the system source
-    // does it with nanosleep too); an earlier one never calls this.
-    void sleepUs(uint64_t us) {
-        const Clock::time_point t0 = Clock::now();
-        timespec ts{time_t(us / 1000000), long(us % 1000000) * 1000L};
-        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-        }
-        sleptMs_ += msBetween(t0, Clock::now());
-        sleptSinceRead_ = true;
-    }
-    // The time spent waiting so far, by the measure above.
-    double waitedMs() const {
-        if (!inWait_) return sleptMs_;
-        return waitedMs_ + msBetween(waitStart_, lastRead_);
-    }
-    const char* measure() const { return inWait_ ? "waits" : "sleeps"; }
+std::vector<double> arrivals(const std::vector<sim::Event>& events) {
+    std::vector<double> out;
+    for (const sim::Event& e : events)
+        if (e.kind == sim::Event::Kind::Position) out.push_back(e.timeMs);
+    return out;
+}
 
-private:
-    double sleptMs_ = 0, waitedMs_ = 0;
-    bool inWait_ = false, sleptSinceRead_ = false;
-    Clock::time_point waitStart_{}, lastRead_{};
-};
+// Earlier revisions kept the core's state public and had no operations for
+// opening a port or a sequence; the same source builds against either.
+template <typename Core>
+const EditorState& stateOf(Core& core) {
+    if constexpr (requires { core.state(); })
+        return core.state();
+    else
+        return core.state;
+}
+
+template <typename Core>
+bool openOn(Core& core, const std::string& port) {
+    if constexpr (requires { core.openPort(port); }) {
+        return core.openPort(port);
+    } else {
+        if (!core.serialPort.Open(port, "2400", "None", "8", true)) return false;
+        core.state.portStatus = 0;
+        return true;
+    }
+}
+
+// As Open leaves it: the show in the core, frame 0 shown (which sends).
+template <typename Core>
+void load(Core& core, const Sequence& show) {
+    if constexpr (requires { core.openSequence(show); }) {
+        core.openSequence(show);
+    } else {
+        core.sequence = show;
+        core.StartFrameClick();
+    }
+}
 
 // A core with its port open on a fresh simulator, the show loaded and frame 0
-// shown (its live commands already taken off the line).
+// shown (its commands already taken off the line).
 struct Rig {
     FakeView view;
     ConsoleNotifier notifier;
     sim::ControllerSimulator sim;
-    MeasuredTicks ticks;
-    EditorCore core{view, notifier, ticks, [] { return std::vector<std::string>{}; }};
+    EditorCore core{view, notifier, systemTickSource(), [] { return std::vector<std::string>{}; }};
 
     bool start(int32_t pause, bool loop) {
         core.FormCreate();
@@ -136,7 +121,7 @@ struct Rig {
             std::fprintf(stderr, "no pseudo-terminal: %s\n", sim.error().c_str());
             return false;
         }
-        if (!core.openPort(sim.portName())) return false;
+        if (!openOn(core, sim.portName())) return false;
         auto show = std::make_unique<Sequence>();
         for (int f = 0; f < kFrames; ++f) {
             for (int c = 0; c < kChannels; ++c) {
@@ -150,86 +135,69 @@ struct Rig {
             show->frame(f).frameUsed = 1;
             show->frame(f).jumpTo = loop && f == kFrames - 1 ? 0 : -1;
         }
-        core.openSequence(*show);
-        const bool shown = sim.waitFor([](const std::vector<sim::Event>& ev) { return ev.size() >= kChannels; },
+        load(core, *show);
+        const bool shown = sim.waitFor([](const std::vector<sim::Event>& ev) { return ev.size() >= 2 * kChannels; },
                                        std::chrono::seconds(10));
+        usleep(100000);
         sim.clear();
         return shown;
     }
     ~Rig() { core.FormClose(); }
 };
 
-// Part 1: one pass of the show; the ratio of its time to the sum of its pauses.
-bool onePass(int32_t pause, double& ratio, double& waitedRatio, const char*& measure) {
+struct Pass {
+    double ratio;    // first to last arrival over the controller's time
+    double worstMs;  // the furthest command from its point
+};
+
+// Part 1: one pass of the show.
+bool onePass(int32_t pause, Pass& out) {
     Rig rig;
     if (!rig.start(pause, false)) return false;
-    Clock::time_point first{}, complete{};
-    bool started = false;
-    double sleptAtFirst = 0;
-    // The pass begins right after the strips are drawn for it.
-    rig.view.onRepaint = [&] {
-        if (!started) {
-            first = Clock::now();
-            sleptAtFirst = rig.ticks.waitedMs();
-        }
-        started = true;
-    };
-    rig.view.onStatus = [&](const FakeView::Status& s) {
-        if (s.text == " Sequence Complete ") complete = Clock::now();
-    };
     rig.core.RunClick();
     if (rig.view.statusText != " Sequence Complete ") {
         std::fprintf(stderr, "playback did not complete\n");
         return false;
     }
-    const double pauses = double(kFrames) * kChannels * pause;
-    ratio = msBetween(first, complete) / pauses;
-    waitedRatio = (rig.ticks.waitedMs() - sleptAtFirst) / pauses;
-    measure = rig.ticks.measure();
-    return true;
-}
-
-// The floor: the sends alone, each followed by a plain sleep of the pause.
-bool bareSends(int32_t pause, double& meanSendUs) {
-    Rig rig;
-    if (!rig.start(pause, false)) return false;
-    double sendingMs = 0;
-    for (int f = 0; f < kFrames; ++f)
-        for (int c = 0; c < kChannels; ++c) {
-            const ChannelSetting& s = rig.core.sequence().channel(f, c);
-            const Clock::time_point t0 = Clock::now();
-            rig.core.sendPosition(c, s.rate, s.position, s.offset);
-            sendingMs += msBetween(t0, Clock::now());
-            const timespec ts{0, long(pause) * 1000000L};
-            nanosleep(&ts, nullptr);
-        }
-    meanSendUs = sendingMs * 1000 / (kFrames * kChannels);
+    const size_t n = size_t{kFrames} * kChannels;
+    if (!rig.sim.waitFor([n](const std::vector<sim::Event>& ev) { return arrivals(ev).size() >= n; },
+                         std::chrono::seconds(10)))
+        return false;
+    const std::vector<double> at = arrivals(rig.sim.events());
+    const double step = kCommandWireMs + pause;
+    out.ratio = (at.back() - at.front()) / (double(n - 1) * step);
+    out.worstMs = 0;
+    for (size_t k = 0; k < n; ++k) out.worstMs = std::max(out.worstMs, std::abs(at[k] - at.front() - double(k) * step));
     return true;
 }
 
 struct Lateness {
     double atSeconds;  // since Play
-    double lateMs;     // time spent waiting less the pauses waited
+    double lateMs;     // the last command's arrival behind its point
     long commands;     // played so far
 };
 
 // Part 2: the show looping for the longest of the given times; the lateness
-// of the last command at the first frame start past each time, when that
-// command's pause has just been waited.
+// of the last command at the first frame start past each time.
 bool looping(int32_t pause, const std::vector<double>& seconds, std::vector<Lateness>& out) {
     Rig rig;
     if (!rig.start(pause, true)) return false;
-    long passes = 0;
-    rig.view.onRepaint = [&] { ++passes; };
     size_t next = 0;
     const Clock::time_point t0 = Clock::now();
-    const double slept0 = rig.ticks.waitedMs();
+    double firstMs = -1;
     rig.view.onEvents = [&](int) {
-        if (next >= seconds.size() || !rig.core.state().playing || rig.core.state().paused) return;
-        const double at = msBetween(t0, Clock::now());
-        if (at < seconds[next] * 1000) return;
-        const long commands = passes * kChannels;
-        out.push_back({at / 1000, rig.ticks.waitedMs() - slept0 - double(commands) * pause, commands});
+        if (next >= seconds.size() || !stateOf(rig.core).playing || stateOf(rig.core).paused) return;
+        if (firstMs < 0) {
+            const std::vector<sim::Event> ev = rig.sim.events();
+            const std::vector<double> at = arrivals(ev);
+            if (!at.empty()) firstMs = at.front();
+        }
+        const double since = msBetween(t0, Clock::now());
+        if (since < seconds[next] * 1000 || firstMs < 0) return;
+        // Every command has reached the simulator by the next frame start.
+        const long commands = static_cast<long>(rig.sim.receivedCount() / 8);
+        const std::vector<double> at = arrivals(rig.sim.events());
+        out.push_back({since / 1000, at.back() - firstMs - double(commands - 1) * (kCommandWireMs + pause), commands});
         if (++next == seconds.size()) rig.core.PauseButtonClick();
     };
     rig.core.RunClick();
@@ -271,23 +239,17 @@ int main(int argc, char** argv) {
     }
     std::printf("machine: %s, %ld processors\n", cpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
 
-    std::printf("one pass of %d frames x %d channels, first played command to \" Sequence Complete \"\n",
-                kFrames, kChannels);
+    std::printf("one pass of %d frames x %d channels, first command to last at the simulator,\n"
+                "over the controller's time ((commands - 1) x (%.3f ms + pause))\n",
+                kFrames, kChannels, kCommandWireMs);
     for (int32_t pause : {1, 5, 20}) {
-        double ratio = 0, waited = 0;
-        const char* measure = "";
-        if (!onePass(pause, ratio, waited, measure)) return 1;
-        double sendUs = 0;
-        if (!bareSends(pause, sendUs)) return 1;
-        std::printf("  %2d ms pauses: %.4f x the sum of the pauses (%d ms); time waiting (%s) %.4f x\n"
-                    "                sends alone: %.1f us per command, best possible %.4f x\n",
-                    pause, ratio, kFrames * kChannels * pause, measure, waited, sendUs,
-                    1 + sendUs / 1000 / pause);
+        Pass p{};
+        if (!onePass(pause, p)) return 1;
+        std::printf("  %2d ms pauses: %.4f x; furthest command from its point %.1f ms\n", pause, p.ratio, p.worstMs);
         std::fflush(stdout);
     }
 
-    std::printf("looping show at %d ms pauses, lateness of the last command (time waiting less the pauses)\n",
-                loopPause);
+    std::printf("looping show at %d ms pauses, the last command's arrival behind its point\n", loopPause);
     std::fflush(stdout);
     std::vector<Lateness> late;
     if (!looping(loopPause, seconds, late)) return 1;

@@ -149,7 +149,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer t;
         t.start();
-        const MotionRecord record = recordPass(form.core().sequence());
+        const Timeline record = Timeline::of(form.core().sequence());
         const std::vector<Move> moves = modelMoves(record);
         passMs.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
@@ -174,7 +174,7 @@ int main(int argc, char* argv[]) {
     std::printf("an edit of a full show (128 x 32, all marked) to the redrawn timeline: median %.1f ms, worst %.1f ms\n",
                 median(editMs), *std::max_element(editMs.begin(), editMs.end()));
     std::printf("  of which the picture drawn anew: median %.1f ms\n", median(drawMs));
-    std::printf("  of which the pass and its moves (recordPass, modelMoves): median %.1f ms\n", median(passMs));
+    std::printf("  of which the pass and its moves (Timeline::of, modelMoves): median %.1f ms\n", median(passMs));
     form.close();
     return 0;
 }

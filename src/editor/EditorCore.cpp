@@ -49,7 +49,8 @@ void EditorCore::ReadClick() {
 }
 
 void EditorCore::sendPosition(int channel, int rate, int position, int offset) {
-    sendPositionCommand(serialPort_, channel, rate, position, offset);
+    // Outside the show: at once, and its time teaches the player the line's.
+    schedule_.sendAtOnce([&] { sendPositionCommand(serialPort_, channel, rate, position, offset); });
     handlePortLost();
 }
 

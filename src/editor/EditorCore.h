@@ -336,9 +336,12 @@ private:
 
     MainWindowView& view_;
     TickSource& ticks_;
-    // The player's waits. Shared by nested players, which follow one another
-    // on one time line; Play, Stop and navigation restart it.
+    // The pace of the commands the player causes. Shared by nested players,
+    // which follow one another on one time line; Play, Stop and navigation
+    // restart it. It learns the line's speed from every position command.
     PlaybackSchedule schedule_;
+    int playersRunning_ = 0;    // RunClick calls under way (nested ones count)
+    unsigned lossesAtPlay_ = 0;  // portLosses_ when the innermost of them began
     PortLister ports_;
     std::string lostPortName_;
     unsigned portLosses_ = 0;  // counts handlePortLost's closes; a player compares

@@ -4,11 +4,14 @@
 // before it returns, so every other handler can run inside it. After such a
 // nested handler it goes on with the state that handler left.
 //
-// Its pauses keep to a schedule (PlaybackSchedule): a late wait is made up
-// by the next ones. Play (fresh or resumed), Stop and navigation restart the
-// schedule where the playback goes on from; a Play nested in another leaves
-// the schedule where its last wait left it, since the outer one goes on from
-// there in time.
+// Every command the player causes keeps to a schedule (PlaybackSchedule):
+// the pass's commands with their pauses, and the live commands that showing
+// a frame sends during playback (wire time, no pause). Each arrives at its
+// point on the show's time line whatever the line's speed, and lateness is
+// made up by the later waits. Play (fresh or resumed), Stop and navigation
+// restart the schedule where the playback goes on from; a Play nested in
+// another leaves the schedule where its last command left it, since the
+// outer one goes on from there in time.
 
 #include <algorithm>
 #include <string>
@@ -21,6 +24,21 @@ constexpr int32_t kLongestPause = 65535;  // the pause box's range
 }
 
 void EditorCore::RunClick() {
+    // The commands sent from here until the player returns are the show's.
+    // A port lost ends the playback: the live sends still made on the way
+    // out are not the show's.
+    struct Running {
+        EditorCore& core;
+        unsigned outerLosses;
+        explicit Running(EditorCore& c) : core(c), outerLosses(c.lossesAtPlay_) {
+            ++core.playersRunning_;
+            core.lossesAtPlay_ = core.portLosses_;
+        }
+        ~Running() {
+            --core.playersRunning_;
+            core.lossesAtPlay_ = outerLosses;
+        }
+    } running(*this);
     view_.ShowStatus("          Animating   ", std::nullopt, false);
     state_.playing = true;
     view_.setButtonEnabled(ViewButton::Write, false);
@@ -98,13 +116,13 @@ void EditorCore::RunClick() {
 void EditorCore::PlayChannel(int channel) {
     if (!Sequence::validFrame(state_.currentFrame)) return;
     const ChannelSetting s = sequence_.channel(state_.currentFrame, channel);
-    sendPositionCommand(serialPort_, channel, s.rate, s.position, s.offset);
+    const auto redraw = [this] { return view_.redrawWhileWaiting(); };
+    schedule_.send([&] { sendPositionCommand(serialPort_, channel, s.rate, s.position, s.offset); }, redraw);
     // The playback ends; a pause for a device that is gone is not waited.
     if (handlePortLost()) return;
     // A pause from a file may lie outside the box's range; a negative one
     // would otherwise wait for weeks.
-    schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)),
-                   [this] { return view_.redrawWhileWaiting(); });
+    schedule_.wait(static_cast<uint32_t>(std::clamp(s.pause, 0, kLongestPause)), redraw);
     const int32_t jumpTo = sequence_.frame(state_.currentFrame).jumpTo;
     if (jumpTo < 0 || jumpTo == state_.currentFrame) return;
     state_.currentFrame = jumpTo;

@@ -38,6 +38,7 @@ void EditorCore::ComPortComboClick(const std::string& caption) {
 
 bool EditorCore::openPort(const std::string& name, bool reportFailure) {
     if (!serialPort_.Open(name, "2400", "None", "8", reportFailure)) return false;
+    schedule_.forgetLine();  // its sends may take another time
     ++state_.portStatus;
     lostPortName_.clear();
     return true;

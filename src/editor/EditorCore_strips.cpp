@@ -68,8 +68,17 @@ void EditorCore::mark(int channel) {
 
 void EditorCore::UpdateChannel(int channel) {
     TChannel& s = stripAt(channel);
-    sendPositionCommand(serialPort_, channel, s.RateEdit.value(), s.PositionEdit.value(),
-                        s.OffsetTrack.position());
+    const auto send = [&] {
+        sendPositionCommand(serialPort_, channel, s.RateEdit.value(), s.PositionEdit.value(),
+                            s.OffsetTrack.position());
+    };
+    // While a playback runs (a frame shown by the player, an edit between
+    // its frames), the command takes its place on the show's time line; at
+    // rest, and once the port was lost, it goes at once.
+    if (playersRunning_ > 0 && state_.playing && portLosses_ == lossesAtPlay_)
+        schedule_.send(send, [this] { return view_.redrawWhileWaiting(); });
+    else
+        schedule_.sendAtOnce(send);
     handlePortLost();
 }
 

@@ -17,8 +17,8 @@ constexpr int kDownloadFrames = 64;  // frames 64..127 never go to the controlle
 
 }  // namespace
 
-std::array<uint8_t, 8> encodePositionCommand(int channel, int32_t rate, int32_t position,
-                                             int32_t offset) {
+std::array<uint8_t, kPositionCommandBytes> encodePositionCommand(int channel, int32_t rate, int32_t position,
+                                                                 int32_t offset) {
     // Units of 2 us; C++ division truncates toward zero as the controller
     // expects. Summed in 64 bits: a file may hold any 32-bit value, and only
     // the low 16 bits of the pulse go on the wire.

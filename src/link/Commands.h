@@ -4,6 +4,7 @@
 // reads: the position command, the version query and the download stream.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,10 +13,23 @@
 class TSerial;
 class StatusDisplay;
 
+// The line to the controller: 2400 baud, ten bits a byte on the wire (a
+// start bit, eight data bits, a stop bit).
+inline constexpr uint32_t kLineBaud = 2400;
+inline constexpr uint32_t kLineBitsPerByte = 10;
+// A byte's time on the wire, 4166.7 us, in whole microseconds rounded up
+// (4167 us): a time reckoned from it never comes before the wire is done.
+// The player's pace and the timeline of a show are both built on it.
+inline constexpr uint64_t kByteWireUs = (kLineBitsPerByte * 1000000 + kLineBaud - 1) / kLineBaud;
+
+inline constexpr size_t kPositionCommandBytes = 8;
+// A position command's time on the wire: 33.336 ms.
+inline constexpr uint64_t kPositionCommandWireUs = kPositionCommandBytes * kByteWireUs;
+
 // The eight bytes "!SC", channel, rate, pulse low, pulse high, CR, where the
 // pulse is (position + offset) / 2 truncated toward zero.
-std::array<uint8_t, 8> encodePositionCommand(int channel, int32_t rate, int32_t position,
-                                             int32_t offset);
+std::array<uint8_t, kPositionCommandBytes> encodePositionCommand(int channel, int32_t rate, int32_t position,
+                                                                 int32_t offset);
 
 // Drain, the eight bytes each with a 150 ms write time-out, Drain. Results
 // of the sends are not looked at.

@@ -1,45 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Checks a sequence's motion before it is played: the player runs one pass
-// of the show on a model of the line and of the clock (no port, no real
-// time), and the simulated controller's ramp model tells where every servo
-// is. A move that a servo cannot finish before the next command to its
-// channel redirects it, or before the pass ends, is an unfinished move.
-//
-// One pass: the show is played from frame 0 as the Play button plays it
-// (after the display of frame 0 that loading a file does) until it ends or
-// comes back to a frame whose pass it has already begun. Jumps, the marking
-// that showing a frame does and the offset count exactly as the player sends
-// them, since it is the player that sends them.
+// Checks a sequence's motion before it is played: the simulated
+// controller's ramp model tells where every servo is along one pass of the
+// show (Timeline). A move that a servo cannot finish before the next command
+// to its channel redirects it, or before the pass ends, is an unfinished
+// move.
 
 #include <string>
 #include <vector>
 
-#include "sequence/Sequence.h"
-
-// A position command as the controller received it.
-struct SentCommand {
-    double atMs;  // its last byte's arrival, from the start of Play (before it: 0 or less)
-    int frame;    // the frame being played or shown when it was sent
-    int channel;
-    int rate;     // as on the wire
-    int pulse;    // units of 2 us, as on the wire
-};
-
-struct FrameStart {
-    double atMs;
-    int frame;
-};
-
-struct MotionRecord {
-    std::vector<SentCommand> commands;  // in order of arrival
-    std::vector<FrameStart> frames;     // every pass begun, in order
-    double endMs = 0;                   // when the pass ended
-};
-
-// Plays one pass of the show held in `loaded` (a sequence as a file holds it)
-// and records what reached the controller.
-MotionRecord recordPass(const Sequence& loaded);
+#include "show/Timeline.h"
 
 // A servo on its way to one target: from the command that set the target
 // until a command with another target redirects it, or the pass ends. A
@@ -57,11 +27,24 @@ struct Move {
     bool finishes() const;
 };
 
-// The moves of the record, in the order they began. A servo's first command
+// The moves of the pass, in the order they began. A servo's first command
 // finds it at no known place: as in the simulator, it is at that target at
 // once.
-std::vector<Move> modelMoves(const MotionRecord& record);
+std::vector<Move> modelMoves(const Timeline& timeline);
 
 // "frame 3 channel 5: 1500 -> 2300 us at rate 12 needs 3.43 s, the next
 // command comes after 0.50 s" (or "..., the pass ends after 0.50 s").
 std::string describeUnfinished(const Move& move);
+
+// The frame starts of one pass in the form the soundtrack reads them
+// (RecordedFrameTimes): taken from Timeline::of, which they agree with.
+struct FrameStart {
+    double atMs;
+    int frame;
+};
+struct MotionRecord {
+    std::vector<SentCommand> commands;  // in order of arrival, loading's first
+    std::vector<FrameStart> frames;     // every pass begun, in order
+    double endMs = 0;                   // when the pass ended
+};
+MotionRecord recordPass(const Sequence& loaded);

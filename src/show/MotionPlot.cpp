@@ -42,7 +42,7 @@ std::string secondsLabel(double ms) {
 
 }  // namespace
 
-std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& moves) {
+std::string plotMotionSvg(const Timeline& timeline, const std::vector<Move>& moves) {
     // A channel moves when some command sends its servo elsewhere and it is
     // still on its way once Play has begun (moves made while loading showed
     // frame 0 at full speed are over by then).
@@ -60,7 +60,7 @@ std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& m
     for (int c = 0; c < kChannelCount; ++c)
         if (moving[static_cast<size_t>(c)]) lanes.push_back(c);
 
-    const double endMs = std::max(record.endMs, 1.0);
+    const double endMs = std::max(timeline.passMs, 1.0);
     const double plotWidth = kWidth - kLeft - kRight;
     const double lanesHeight = lanes.empty() ? kLaneHeight : lanes.size() * (kLaneHeight + kLaneGap) - kLaneGap;
     const double height = kTop + lanesHeight + kBottom;
@@ -73,7 +73,7 @@ std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& m
 
     // Frame starts, across all lanes, numbered above them.
     svg.open("g", {{"class", "frames"}, {"font-family", "sans-serif"}, {"font-size", "10"}});
-    for (const FrameStart& f : record.frames) {
+    for (const FrameBegun& f : timeline.frames) {
         svg.element("line", {{"x1", SvgWriter::num(x(f.atMs))}, {"y1", SvgWriter::num(kTop - 10)},
                              {"x2", SvgWriter::num(x(f.atMs))}, {"y2", SvgWriter::num(kTop + lanesHeight)},
                              {"stroke", "#c8c8c8"}, {"stroke-dasharray", "3 3"}});

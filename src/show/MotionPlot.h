@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Draws one pass of a show (MotionCheck) as an SVG timeline: one lane per
+// Draws one pass of a show (Timeline, MotionCheck) as an SVG timeline: one lane per
 // channel that moves, the commanded target as steps, the modelled servo
 // position as a line, frame starts and numbers along the time axis, and the
 // unfinished moves in red.
@@ -10,4 +10,4 @@
 
 #include "show/MotionCheck.h"
 
-std::string plotMotionSvg(const MotionRecord& record, const std::vector<Move>& moves);
+std::string plotMotionSvg(const Timeline& timeline, const std::vector<Move>& moves);

@@ -9,62 +9,20 @@
 
 namespace {
 
-// Eight bytes at 2400 baud, ten bits a byte: a position command's time on
-// the line.
-constexpr double kCommandMs = 8 * 10 * 1000.0 / 2400;
-
-// One pass of `sequence`, as the motion check plays it.
+// One pass of `sequence`, with its moves and lanes.
 ShowPass passOf(const Sequence& sequence) {
-    const MotionRecord record = recordPass(sequence);
     ShowPass pass;
-    pass.endMs = record.endMs;
-    pass.moves = modelMoves(record);
-    for (size_t i = 0; i < record.frames.size(); ++i) {
-        const double end = i + 1 < record.frames.size() ? record.frames[i + 1].atMs : record.endMs;
-        pass.bands.push_back({record.frames[i].frame, record.frames[i].atMs, end});
-    }
+    pass.timeline = Timeline::of(sequence);
+    pass.moves = modelMoves(pass.timeline);
     std::vector<bool> played(kChannelCount, false);
-    for (const SentCommand& c : record.commands)
-        if (c.atMs > 0 && Sequence::validChannel(c.channel)) played[static_cast<size_t>(c.channel)] = true;
+    for (const SentCommand& c : pass.timeline.commands)
+        if (c.pass >= 0 && Sequence::validChannel(c.channel)) played[static_cast<size_t>(c.channel)] = true;
     for (int c = 0; c < kChannelCount; ++c)
         if (played[static_cast<size_t>(c)]) pass.lanes.push_back(c);
-
-    // A jump shows in the commands: the first one in a band that another
-    // frame sent was sent after it. A band whose jump is its last step
-    // (nothing played after it) takes it at its end.
-    // Commands and bands are both in order of time: one walk through each.
-    size_t next = 0;
-    for (const ShowPass::Band& b : pass.bands) {
-        std::optional<ShowPass::Jump> jump;
-        while (next < record.commands.size() && record.commands[next].atMs <= b.startMs) ++next;
-        for (size_t i = next; i < record.commands.size() && record.commands[i].atMs <= b.endMs + 1e-6; ++i) {
-            const SentCommand& c = record.commands[i];
-            if (c.frame != b.frame) {
-                jump = ShowPass::Jump{b.frame, std::max(b.startMs, c.atMs - kCommandMs), c.frame};
-                break;
-            }
-        }
-        const int32_t to = sequence.frame(b.frame).jumpTo;
-        if (!jump && Sequence::validFrame(to) && to != b.frame) jump = ShowPass::Jump{b.frame, b.endMs, to};
-        if (jump) pass.jumps.push_back(*jump);
-    }
     return pass;
 }
 
 }  // namespace
-
-const ShowPass::Band* ShowPass::band(int frame) const {
-    for (const Band& b : bands)
-        if (b.frame == frame) return &b;
-    return nullptr;
-}
-
-const ShowPass::Band* ShowPass::bandAt(double ms) const {
-    for (const Band& b : bands)
-        if (ms >= b.startMs && ms < b.endMs) return &b;
-    if (!bands.empty() && ms >= bands.back().startMs && ms <= endMs) return &bands.back();
-    return nullptr;
-}
 
 TimelineSource::TimelineSource(EditorCore& core, TickSource& ticks) : core_(&core), ticks_(ticks) {
     core.addPlaybackObserver(this);
@@ -99,10 +57,10 @@ int TimelineSource::currentFrame() const { return core_ ? core_->state().current
 
 std::optional<double> TimelineSource::playPointMs(const ShowPass& pass) const {
     if (!playing_) return std::nullopt;
-    const ShowPass::Band* b = pass.band(playedFrame_);
+    const FrameBegun* b = pass.timeline.frame(playedFrame_);
     if (!b) return std::nullopt;
     const double since = static_cast<double>(ticks_.microseconds() - playedSinceUs_) / 1000.0;
-    return std::min(b->startMs + since, b->endMs);
+    return std::min(b->atMs + since, b->endMs());
 }
 
 bool TimelineSource::showFrame(int frame) { return core_ && core_->showFrame(frame); }

@@ -19,25 +19,9 @@ class TickSource;
 
 // One pass of the show, ready to draw.
 struct ShowPass {
-    struct Band {
-        int frame;
-        double startMs, endMs;  // from its start to the next frame's (or the pass's end)
-    };
-    struct Jump {
-        int from;     // the frame whose band holds it
-        double atMs;  // when the player takes it
-        int to;
-    };
-    std::vector<Band> bands;  // in order of time
-    std::vector<Jump> jumps;
+    Timeline timeline;
     std::vector<Move> moves;  // the modelled servo moves, in the order they began
     std::vector<int> lanes;   // the channels the pass plays (commands after Play), ascending
-    double endMs = 0;
-
-    // The band of `frame`; null when the pass does not begin it.
-    const Band* band(int frame) const;
-    // The band at time ms; null outside the pass.
-    const Band* bandAt(double ms) const;
 };
 
 class TimelineSource : private PlaybackObserver {

@@ -207,10 +207,10 @@ QRect TimelineWindow::headRect(double ms) const {
 }
 
 QRect TimelineWindow::bandRect(int frame) const {
-    const ShowPass::Band* b = pass_.band(frame);
+    const FrameBegun* b = pass_.timeline.frame(frame);
     if (!b) return {};
-    const int x0 = static_cast<int>(std::lround(xOf(b->startMs)));
-    const int x1 = static_cast<int>(std::lround(xOf(b->endMs)));
+    const int x0 = static_cast<int>(std::lround(xOf(b->atMs)));
+    const int x1 = static_cast<int>(std::lround(xOf(b->endMs())));
     return QRect(QPoint(x0, headerTop()), QPoint(std::max(x0, x1 - 1), lanesBottom()))
         .intersected(QRect(QPoint(plotLeft(), 0), QPoint(plotRight(), lanesBottom())));
 }
@@ -228,14 +228,14 @@ QPoint TimelineWindow::lanePoint(int channel, double ms, double pulse) const {
 void TimelineWindow::fitWhole() {
     fitted_ = true;
     const double width = plotRight() - plotLeft();
-    pxPerMs_ = pass_.endMs > 0 ? width / pass_.endMs : 0.1;
+    pxPerMs_ = pass_.timeline.passMs > 0 ? width / pass_.timeline.passMs : 0.1;
     updateScrollBars();
     horizontalScrollBar()->setValue(0);
 }
 
 void TimelineWindow::zoomAbout(double factor, int viewportX) {
     const double width = plotRight() - plotLeft();
-    const double least = pass_.endMs > 0 ? width / pass_.endMs : 0.1;
+    const double least = pass_.timeline.passMs > 0 ? width / pass_.timeline.passMs : 0.1;
     const double most = std::max(least, kMostPxPerMs);
     const double ms = msAt(viewportX);
     const double px = std::clamp(pxPerMs_ * factor, least, most);
@@ -253,7 +253,7 @@ void TimelineWindow::zoomAbout(double factor, int viewportX) {
 
 void TimelineWindow::updateScrollBars() {
     const int width = plotRight() - plotLeft();
-    const int content = static_cast<int>(std::ceil(pass_.endMs * pxPerMs_));
+    const int content = static_cast<int>(std::ceil(pass_.timeline.passMs * pxPerMs_));
     horizontalScrollBar()->setRange(0, std::max(0, content - width));
     horizontalScrollBar()->setPageStep(width);
     horizontalScrollBar()->setSingleStep(std::max(1, width / 20));
@@ -302,7 +302,7 @@ void TimelineWindow::mousePressEvent(QMouseEvent* event) {
         return;
     }
     // As the frame buttons show a frame; the core refuses during playback.
-    if (const ShowPass::Band* b = pass_.bandAt(msAt(pos.x()))) source_->showFrame(b->frame);
+    if (const FrameBegun* b = pass_.timeline.frameAt(msAt(pos.x()))) source_->showFrame(b->frame);
     event->accept();
 }
 
@@ -343,11 +343,11 @@ QString TimelineWindow::toolTipAt(const QPoint& pos) const {
                 return QString::fromStdString(describeUnfinished(m));
         }
     }
-    const ShowPass::Band* b = pass_.bandAt(ms);
+    const FrameBegun* b = pass_.timeline.frameAt(ms);
     if (!b) return {};
-    QString text = QStringLiteral("frame %1 at %2, for %3").arg(b->frame).arg(seconds(b->startMs, 3), seconds(b->endMs - b->startMs, 3));
-    for (const ShowPass::Jump& j : pass_.jumps)
-        if (j.from == b->frame) text += QStringLiteral("; jumps to frame %1 at %2").arg(j.to).arg(seconds(j.atMs, 3));
+    QString text = QStringLiteral("frame %1 at %2, for %3").arg(b->frame).arg(seconds(b->atMs, 3), seconds(b->holdsMs, 3));
+    for (const JumpTaken& j : pass_.timeline.jumps)
+        if (j.pass == b->frame) text += QStringLiteral("; jumps to frame %1 at %2").arg(j.to).arg(seconds(j.atMs, 3));
     return text;
 }
 
@@ -391,7 +391,7 @@ void TimelineWindow::paintPicture(QPainter& p) {
     QFont normal = font();
     normal.setPixelSize(12);
 
-    if (pass_.bands.empty()) {
+    if (pass_.timeline.frames.empty()) {
         p.setFont(normal);
         p.setPen(Qt::darkGray);
         p.drawText(all, Qt::AlignCenter, QStringLiteral("No frame is played: frame 0 holds no recording."));
@@ -404,9 +404,9 @@ void TimelineWindow::paintPicture(QPainter& p) {
     p.save();
     p.setClipRect(plot);
     p.setFont(small);
-    for (size_t i = 0; i < pass_.bands.size(); ++i) {
-        const ShowPass::Band& b = pass_.bands[i];
-        const double x0 = xOf(b.startMs), x1 = xOf(b.endMs);
+    for (size_t i = 0; i < pass_.timeline.frames.size(); ++i) {
+        const FrameBegun& b = pass_.timeline.frames[i];
+        const double x0 = xOf(b.atMs), x1 = xOf(b.endMs());
         if (x1 < plot.left() || x0 > plot.right()) continue;
         const QRectF band(QPointF(x0, plot.top()), QPointF(x1, plot.bottom()));
         const bool current = b.frame == highlighted_;
@@ -426,10 +426,10 @@ void TimelineWindow::paintPicture(QPainter& p) {
     // Jumps: an arrow from where the player takes it to its target's band.
     p.setRenderHint(QPainter::Antialiasing, true);
     const double base = headerTop() + kHeaderHeight - 5;
-    for (const ShowPass::Jump& j : pass_.jumps) {
+    for (const JumpTaken& j : pass_.timeline.jumps) {
         const double from = xOf(j.atMs);
-        const ShowPass::Band* target = pass_.band(j.to);
-        const double to = target ? xOf(target->startMs) + 2 : from + 24;
+        const FrameBegun* target = pass_.timeline.frame(j.to);
+        const double to = target ? xOf(target->atMs) + 2 : from + 24;
         QPainterPath arc;
         arc.moveTo(from, base);
         const double lift = std::clamp(std::abs(from - to) / 4, 8.0, 20.0);
@@ -493,7 +493,7 @@ void TimelineWindow::paintPicture(QPainter& p) {
     const double step = tickStepMs(80 / pxPerMs_);
     const int decimals = step >= 1000 ? 0 : step >= 100 ? 1 : step >= 10 ? 2 : 3;
     p.setClipRect(QRect(QPoint(plotLeft() - 30, axis), QPoint(plotRight() + kRightMargin, viewport()->height())));
-    for (double t = std::floor(msAt(plotLeft()) / step) * step; t <= std::min(pass_.endMs, msAt(plotRight())) + 1e-9;
+    for (double t = std::floor(msAt(plotLeft()) / step) * step; t <= std::min(pass_.timeline.passMs, msAt(plotRight())) + 1e-9;
          t += step) {
         if (t < 0) continue;
         const double x = xOf(t);
@@ -507,14 +507,14 @@ void TimelineWindow::paintPicture(QPainter& p) {
     }
     p.setClipping(false);
     p.drawText(QRect(4, axis + 5, plotLeft() - 8, 14), Qt::AlignLeft | Qt::AlignTop,
-               QStringLiteral("pass %1").arg(seconds(pass_.endMs, 2)));
+               QStringLiteral("pass %1").arg(seconds(pass_.timeline.passMs, 2)));
 }
 
 void TimelineWindow::paintLane(QPainter& p, int channel, const QRect& lane, double low, double high) {
     p.fillRect(lane, QColor(244, 246, 250, 170));
     p.setPen(QColor(225, 228, 235));
     p.drawLine(lane.left(), lane.bottom(), lane.right(), lane.bottom());
-    const double endMs = pass_.endMs;
+    const double endMs = pass_.timeline.passMs;
     auto x = [&](double ms) { return xOf(std::clamp(ms, 0.0, endMs)); };
     auto y = [&](double pulse) { return lane.bottom() - 5 - (pulse - low) / (high - low) * (lane.height() - 10); };
     const double leftMs = msAt(lane.left()) - 1, rightMs = msAt(lane.right()) + 1;

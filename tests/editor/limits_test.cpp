@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CoreFixture.h"
+#include "ShowTime.h"
 #include "TempFolder.h"
 #include "sequence/SequenceFile.h"
 
@@ -107,8 +108,9 @@ TEST_F(ValuesAtTheLimits, OpenShowPlayAndDownloadEveryFieldAtBothEnds) {
     for (int c = 0; c < kChannelCount; ++c) expected.push_back(c % 2 == 0 ? Sent{c, 0, 1225} : Sent{c, 63, 275});
     expected.push_back({0, 0, 0});
     EXPECT_EQ(takeSent(), expected);
-    // Pauses held to the box's range: 65535 for INT32_MAX, 0 for INT32_MIN.
-    EXPECT_EQ(ticks.totalSlept() - before, 32u * 65535u);
+    // Pauses held to the box's range: 65535 for INT32_MAX, 0 for INT32_MIN;
+    // every one of the 161 commands waited for its wire time.
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(32u * 65535u, 161));
     EXPECT_EQ(core.state().currentFrame, kFrameCount);
     EXPECT_EQ(view.frameLabel, "2");
 

@@ -10,6 +10,7 @@
 
 #include "FakeTicks.h"
 #include "editor/PlaybackSchedule.h"
+#include "link/Commands.h"
 
 namespace {
 
@@ -48,23 +49,25 @@ INSTANTIATE_TEST_SUITE_P(
                       LateCase{"OnTime", {3, 1}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Sends that take a fraction of a millisecond between the waits and sleeps
-// that wake a fraction late: the time is kept in microseconds, so the
-// counter's whole milliseconds do not add up either.
+// Sends that take a fraction of a millisecond and sleeps that wake a
+// fraction late: the time is kept in microseconds, so the counter's whole
+// milliseconds do not add up either.
 TEST(PlaybackSchedule, FractionsOfAMillisecondDoNotAddUp) {
     FakeTicks ticks(0xFFFFF000u);
     ticks.overshootUs = 300;
     PlaybackSchedule schedule(ticks);
     const uint64_t start = ticks.microseconds();
+    const auto send = [&] { ticks.advanceUs(700); };  // the command on the line
     uint64_t due = 0;
     for (int k = 0; k < 5000; ++k) {
-        ticks.advanceUs(700);  // the command on the line
-        due += 700;
+        schedule.send(send);
+        // The first, on a line not seen yet, arrives at once and sets the point.
+        due += k == 0 ? 700 : kPositionCommandWireUs;
+        const uint64_t arrived = ticks.microseconds() - start;
+        ASSERT_GE(arrived, due) << "command " << k << " early";
+        ASSERT_LE(arrived, due + 1300) << "command " << k << " drifted";
         schedule.wait(k % 3 == 0 ? 1 : 5);
         due += (k % 3 == 0 ? 1 : 5) * 1000;
-        const uint64_t at = ticks.microseconds() - start;
-        ASSERT_GE(at, due) << "wait " << k << " ended early";
-        ASSERT_LE(at, due + 1300) << "wait " << k << " drifted";
     }
 }
 
@@ -204,6 +207,69 @@ TEST(PlaybackSchedule, AStallBeyondTheCatchUpLimitBeginsAfresh) {
         const bool madeUp = late <= PlaybackSchedule::kLongestCatchUpUs;
         EXPECT_EQ(schedule.behindUs(), madeUp ? late : 0u) << late;
     }
+}
+
+// How long a send takes is learnt from the line: on one that takes 10 ms
+// the schedule waits the rest of the wire time before each command, on one
+// that takes the wire time (or longer) nothing; either way the command
+// arrives a wire time after the point.
+TEST(PlaybackSchedule, ACommandArrivesAWireTimeAfterThePointWhateverTheSendTakes) {
+    for (uint64_t takes : {uint64_t{0}, uint64_t{10000}, kPositionCommandWireUs, kPositionCommandWireUs + 5000}) {
+        SleepLog ticks;
+        PlaybackSchedule schedule(ticks);
+        schedule.sendAtOnce([&] { ticks.advanceUs(takes); });  // a live edit at rest
+        EXPECT_EQ(schedule.sendUs(), std::min(takes, kPositionCommandWireUs)) << takes;
+        schedule.restart();
+        const uint64_t point = ticks.microseconds();
+        ticks.asked.clear();
+        schedule.send([&] { ticks.advanceUs(takes); });
+        const uint64_t arrived = ticks.microseconds() - point;
+        if (takes <= kPositionCommandWireUs) {
+            EXPECT_EQ(arrived, kPositionCommandWireUs) << takes;
+            EXPECT_EQ(schedule.behindUs(), 0u) << takes;
+        } else {
+            EXPECT_EQ(arrived, takes) << takes;  // the line is slower than the wire: late
+            EXPECT_EQ(schedule.behindUs(), takes - kPositionCommandWireUs) << takes;
+        }
+        const std::vector<uint64_t> waited =
+            takes < kPositionCommandWireUs ? std::vector<uint64_t>{kPositionCommandWireUs - takes}
+                                           : std::vector<uint64_t>{};
+        EXPECT_EQ(ticks.asked, waited) << takes;
+    }
+}
+
+// A line not seen yet is taken to be as slow as the wire: the first command
+// goes at once, and where it arrives early the show goes on from there, so
+// the spacing from it is whole. Another port forgets what was learnt.
+TEST(PlaybackSchedule, TheFirstCommandOnALineNotSeenYetGoesAtOnceAndSetsThePoint) {
+    SleepLog ticks;
+    PlaybackSchedule schedule(ticks);
+    schedule.send([&] { ticks.advanceUs(100); });
+    EXPECT_TRUE(ticks.asked.empty());
+    EXPECT_EQ(schedule.behindUs(), 0u);
+    const uint64_t first = ticks.microseconds();
+    schedule.wait(10);
+    schedule.send([&] { ticks.advanceUs(100); });
+    EXPECT_EQ(ticks.microseconds() - first, 10000 + kPositionCommandWireUs);
+
+    schedule.forgetLine();
+    EXPECT_FALSE(schedule.sendUs());
+    ticks.asked.clear();
+    schedule.send([&] { ticks.advanceUs(100); });
+    EXPECT_TRUE(ticks.asked.empty());
+}
+
+// One send held up by a busy machine does not make the commands after it
+// leave early: the time learnt is the median of the last few sends.
+TEST(PlaybackSchedule, OneSlowSendDoesNotMakeTheNextOnesLeaveEarly) {
+    SleepLog ticks;
+    PlaybackSchedule schedule(ticks);
+    for (int k = 0; k < 4; ++k) schedule.sendAtOnce([&] { ticks.advanceUs(50); });
+    schedule.sendAtOnce([&] { ticks.advanceUs(30000); });
+    EXPECT_EQ(schedule.sendUs(), 50u);
+    schedule.sendAtOnce([&] { ticks.advanceUs(30000); });
+    schedule.sendAtOnce([&] { ticks.advanceUs(30000); });
+    EXPECT_EQ(schedule.sendUs(), 30000u);  // three of five: the line is slow now
 }
 
 }  // namespace

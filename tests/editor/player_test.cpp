@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CoreFixture.h"
+#include "ShowTime.h"
 
 namespace {
 
@@ -198,9 +199,11 @@ TEST_F(PlayerTest, EachFrameIsDrawnInTheStripsBeforeItsPassWaits) {
 
     core.RunClick();
 
-    // Drawn once the frame is shown, before its channels' pauses.
-    EXPECT_EQ(log, (std::vector<std::string>{"draw 1", "wait", "wait", "draw 2", "wait", "wait",
-                                             "draw 3", "wait", "wait"}));
+    // Drawn once the frame is shown, before its channels' waits: each
+    // command's wire time (but the very first's, on a line not seen yet)
+    // and its pause.
+    EXPECT_EQ(log, (std::vector<std::string>{"draw 1", "wait", "wait", "wait", "draw 2", "wait", "wait", "wait",
+                                             "wait", "draw 3", "wait", "wait", "wait", "wait"}));
 }
 
 TEST_F(PlayerTest, AFrameJumpingToItselfPlaysOnceAndGoesOn) {
@@ -441,7 +444,7 @@ TEST_F(PlayerTest, ALoadedFileWithValuesNoControlCouldHoldPlaysItsStoredBytesAnd
     // The stored setting goes out as it is (the rate byte wraps); the pass
     // ends at the jump; the pause is held to the box's longest.
     EXPECT_EQ(takeSent(), (Sends{{0, 251, (9999 - 300) / 2}}));
-    EXPECT_EQ(ticks.GetTickCount() - start, 65535u);
+    EXPECT_EQ(ticks.GetTickCount() - start, playedMs(65535, 1));
     EXPECT_EQ(core.state().currentFrame, kFrameCount);
     EXPECT_TRUE(core.state().playing);
     EXPECT_EQ(view.statusText, kAnimating);
@@ -462,7 +465,9 @@ TEST(PlayerWithoutPort, WaitsEveryPauseOfThePlayedChannelsAndSendsNothing) {
 
     rig.core.RunClick();
 
-    EXPECT_EQ(rig.ticks.GetTickCount() - start, 100u + 250u + 400u + 30u);
+    // Without a port the show keeps its time too: 12 commands (the first
+    // sent at once), each with its wire time.
+    EXPECT_EQ(rig.ticks.GetTickCount() - start, playedMs(100u + 250u + 400u + 30u, 11));
     EXPECT_EQ(rig.view.frameLabel, "3");
     EXPECT_EQ(rig.view.statusText, kComplete);
     EXPECT_EQ(rig.core.sequence().channel(2, 0).changed, 1);
@@ -480,7 +485,7 @@ TEST(PlayerWithoutPort, PausesOutsideTheBoxRangeAreHeldToIt) {
 
     rig.core.RunClick();
 
-    EXPECT_EQ(rig.ticks.GetTickCount() - start, 65535u);
+    EXPECT_EQ(rig.ticks.GetTickCount() - start, playedMs(65535, 1));
     EXPECT_EQ(rig.view.statusText, kComplete);
 }
 

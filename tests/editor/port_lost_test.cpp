@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CoreFixture.h"
+#include "ShowTime.h"
 
 namespace {
 
@@ -56,9 +57,13 @@ TEST_F(PortLost, DuringAPassThePlaybackStopsWithoutWaitingTheRestOfThePass) {
     useFrame(0);
     setChannel(1, 0, 1500, 9, 0, 5000);
     useFrame(1);
-    // The adapter is pulled as channel 0's pause ends.
+    // The adapter is pulled as channel 0's pause ends (its wire time, then
+    // its pause).
+    bool pulled = false;
     ticks.onSleep = [&](uint64_t slept) {
-        if (slept == 100) sim.vanish();
+        if (slept < 100 || pulled) return;
+        sim.vanish();
+        pulled = true;
     };
     takeSent();
     view.statuses.clear();
@@ -66,9 +71,11 @@ TEST_F(PortLost, DuringAPassThePlaybackStopsWithoutWaitingTheRestOfThePass) {
 
     core.RunClick();
 
-    // Channel 0's pause was waited in full; channel 1's send met the loss:
-    // no pause for it, nothing of channel 2, nothing of frame 1.
-    EXPECT_EQ(ticks.totalSlept() - before, 100u);
+    // The line takes no time on the fake clock, so each command's wire time
+    // is waited: channel 1's live command as frame 0 is shown, channel 0's
+    // with its pause in full, and channel 1's, whose send met the loss: no
+    // pause for it, nothing of channel 2, nothing of frame 1.
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(100, 3));
     expectLostOnce();
     expectStoppedAtFrame0();
     EXPECT_EQ(view.eventRounds, 1);  // no further round of events
@@ -93,7 +100,9 @@ TEST_F(PortLost, AtTheStartOfAFrameThePlaybackStopsBeforeShowingIt) {
 
     core.RunClick();
 
-    EXPECT_EQ(ticks.totalSlept() - before, 100u);  // frame 0's pause only
+    // Frame 0's pause, and the wire time of frame 1's live send that met
+    // the loss; nothing more.
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(100, 1));
     expectLostOnce();
     expectStoppedAtFrame0();
     EXPECT_EQ(view.eventRounds, 2);
@@ -116,7 +125,8 @@ TEST_F(PortLost, ALossInAHandlerRunByThePlayerEndsThePlayback) {
 
     core.RunClick();
 
-    EXPECT_EQ(ticks.totalSlept() - before, 1000u);
+    // The edit's command took its place on the show's time line.
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(1000, 1));
     expectLostOnce();
     expectStoppedAtFrame0();
     EXPECT_EQ(core.strip(0).RateEdit.value(), 1);
@@ -136,7 +146,7 @@ TEST_F(PortLost, APlaybackInsideAPlaybackEndsBoth) {
     core.RunClick();
 
     // Outer frame 0, inner frames 0 and 1; the inner frame 2 meets the loss.
-    EXPECT_EQ(ticks.totalSlept() - before, 3000u);
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(3000, 3));
     expectLostOnce();
     expectStoppedAtFrame0();
     EXPECT_EQ(view.eventRounds, 5);
@@ -152,7 +162,9 @@ TEST_F(PortLost, APlaybackStartedAfterTheLossPlaysAsWithoutAPort) {
 
     core.RunClick();
 
-    EXPECT_EQ(ticks.totalSlept() - before, 100u);
+    // Frame 0's display sends channel 3's offset, then the pass plays
+    // channels 0 and 3: the show's time without a line.
+    EXPECT_EQ(ticks.totalSlept() - before, playedMs(100, 3));
     EXPECT_EQ(view.statusText, " Sequence Complete ");
     EXPECT_EQ(lostShown(), 1);
 }

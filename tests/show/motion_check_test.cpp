@@ -36,7 +36,7 @@ Sequence show(const std::vector<Set>& sets, std::vector<std::pair<int, int>> jum
 
 std::vector<std::string> unfinished(const Sequence& seq) {
     std::vector<std::string> lines;
-    for (const Move& m : modelMoves(recordPass(seq)))
+    for (const Move& m : modelMoves(Timeline::of(seq)))
         if (!m.finishes()) lines.push_back(describeUnfinished(m));
     return lines;
 }
@@ -79,7 +79,7 @@ TEST(MotionCheck, AServosFirstCommandArrivesAtOnce) {
 // Rate 0 is no speed control: every move arrives at once, even with no
 // pause at all before the pass ends.
 TEST(MotionCheck, RateZeroArrivesAtOnce) {
-    const MotionRecord record = recordPass(show({{0, 0, 1000, 0, 100}, {1, 0, 2500, 0, 0}}));
+    const Timeline record = Timeline::of(show({{0, 0, 1000, 0, 100}, {1, 0, 2500, 0, 0}}));
     const std::vector<Move> moves = modelMoves(record);
     ASSERT_EQ(moves.size(), 2u);  // each frame's live command and its pass's
     EXPECT_EQ(moves[1].command.pulse, 1250);
@@ -94,8 +94,8 @@ TEST(MotionCheck, RateZeroArrivesAtOnce) {
 // A loop ends the pass where it comes back to a frame already played: the
 // frames begun are 0, 1, 2 and the pass ends after frame 2's last pause.
 TEST(MotionCheck, ALoopIsFollowedOnceAround) {
-    const MotionRecord record =
-        recordPass(show({{0, 0, 1000, 0, 100}, {1, 0, 1200, 0, 100}, {2, 0, 1400, 0, 100}}, {{2, 0}}));
+    const Timeline record =
+        Timeline::of(show({{0, 0, 1000, 0, 100}, {1, 0, 1200, 0, 100}, {2, 0, 1400, 0, 100}}, {{2, 0}}));
     // Times run from Play. Loading showed frame 0: the changed position went
     // out live, then the marked channel once more, the last in by the time
     // Play begins; the pass sends it again.
@@ -106,7 +106,7 @@ TEST(MotionCheck, ALoopIsFollowedOnceAround) {
     ASSERT_EQ(record.frames.size(), 3u);
     EXPECT_EQ(record.frames[2].frame, 2);
     EXPECT_EQ(record.commands.back().frame, 2);
-    EXPECT_NEAR(record.endMs, record.commands.back().atMs + 100, 1e-6);
+    EXPECT_NEAR(record.passMs, record.commands.back().atMs + 100, 1e-6);
 }
 
 }  // namespace

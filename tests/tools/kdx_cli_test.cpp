@@ -208,7 +208,8 @@ TEST_P(KdxFileErrors, PrintTheErrorBoxTextAndExit2) {
 INSTANTIATE_TEST_SUITE_P(DumpAndStream, KdxFileErrors,
                          ::testing::Values(FileCase{"dump", false}, FileCase{"dump", true},
                                            FileCase{"stream", false}, FileCase{"stream", true},
-                                           FileCase{"check", false}, FileCase{"check", true}));
+                                           FileCase{"check", false}, FileCase{"check", true},
+                                           FileCase{"timeline", false}, FileCase{"timeline", true}));
 
 // The sample's frame 1 sends channel 0 from 1000 to 1200 us at rate 5 (100
 // of the 1000 units of full travel, 45 s x 5/63 for all of it: 357 ms);
@@ -240,6 +241,27 @@ TEST(KdxCli, CheckListsTheUnfinishedMovesPlotDrawsThem) {
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_NE(svg.find("class=\"unfinished\""), std::string::npos);
     EXPECT_EQ(runKdx({"plot", kSample, "-o", dir.file("no/such/folder.svg")}).status, 2);
+}
+
+// The sample's pass (33.336 ms a command): frame 0 plays channels 0 and 5,
+// channel 0 with a pause of 20 ms; frame 1 shows channels 0 and 7 live, then
+// plays both, channel 0 with a pause of 10 ms; frame 2 shows channel 0 live
+// and plays channels 0 and 5, without pauses.
+TEST(KdxCli, TimelinePrintsEachFrameBegunAndThePassAsTextOrJson) {
+    Outcome o = runKdx({"timeline", kSample});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out,
+              "frame 0 at 0.000 s: 2 commands, holds 0.087 s\n"
+              "frame 1 at 0.087 s: 4 commands, holds 0.143 s\n"
+              "frame 2 at 0.230 s: 3 commands, holds 0.100 s\n"
+              "one pass: 0.330 s\n");
+    Outcome json = runKdx({"timeline", kSample, "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out,
+              "{\"frames\":[{\"frame\":0,\"at\":0.000000,\"commands\":2,\"holds\":0.086672},"
+              "{\"frame\":1,\"at\":0.086672,\"commands\":4,\"holds\":0.143344},"
+              "{\"frame\":2,\"at\":0.230016,\"commands\":3,\"holds\":0.100008}],\"pass\":0.330024}\n");
+    EXPECT_EQ(runKdx({"timeline", kSample, "--json=yes"}).status, 2);
 }
 
 TEST(KdxCli, PortsListsWhatTheSubmenuWould) {

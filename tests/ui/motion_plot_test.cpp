@@ -26,8 +26,8 @@ void MotionPlotTest::aLanePerMovingChannelAndQtRendersIt() {
         seq.channel(f, 3) = {f == 1 ? 800 : 2200, 0, 0, 200, 1, {}};
         seq.channel(f, 5) = {1700, 0, -20, 200, 1, {}};
     }
-    const MotionRecord record = recordPass(seq);
-    const std::string svg = plotMotionSvg(record, modelMoves(record));
+    const Timeline timeline = Timeline::of(seq);
+    const std::string svg = plotMotionSvg(timeline, modelMoves(timeline));
 
     QXmlStreamReader xml(QByteArray::fromStdString(svg));
     QStringList lanes;

@@ -106,7 +106,7 @@ void TimelineWindowTest::aClickOnABandShowsThatFrameExceptDuringPlayback() {
     TimelineWindow* t = openTimeline(w);
     QVERIFY(t);
     // Write copies each frame forward: frame 3 holds frame 2's recording.
-    QTRY_COMPARE(t->pass().bands.size(), size_t{4});
+    QTRY_COMPARE(t->pass().timeline.frames.size(), size_t{4});
     QCOMPARE(t->highlightedFrame(), 3);  // where Write moved on to
 
     const QRect band = t->bandRect(1);
@@ -142,7 +142,7 @@ void TimelineWindowTest::anEditAndAJumpEditRedrawItAtOnce() {
     record(w, 0, &ChannelStripWidget::StaticTextMin);
     TimelineWindow* t = openTimeline(w);
     QVERIFY(t);
-    QTRY_COMPARE(t->pass().bands.size(), size_t{3});
+    QTRY_COMPARE(t->pass().timeline.frames.size(), size_t{3});
     QCOMPARE(t->pass().lanes, (std::vector<int>{0, 5}));
     const auto unfinished = [t] {
         return std::count_if(t->pass().moves.begin(), t->pass().moves.end(),
@@ -175,13 +175,13 @@ void TimelineWindowTest::anEditAndAJumpEditRedrawItAtOnce() {
     QCOMPARE(tip, QString::fromStdString(describeUnfinished(*slow)));
 
     // A jump edit: frame 1 now goes on to frame 0.
-    QVERIFY(t->pass().jumps.empty());
+    QVERIFY(t->pass().timeline.jumps.empty());
     QTest::mouseClick(w.form->IncButton, Qt::LeftButton);  // -1 -> 0
     QCOMPARE(w.form->Label2->text(), QString("0"));
-    QTRY_COMPARE(t->pass().jumps.size(), size_t{1});
-    QCOMPARE(t->pass().jumps[0].from, 1);  // frame 2 is never begun now
-    QCOMPARE(t->pass().bands.size(), size_t{2});
-    QCOMPARE(t->pass().jumps[0].to, 0);
+    QTRY_COMPARE(t->pass().timeline.jumps.size(), size_t{1});
+    QCOMPARE(t->pass().timeline.jumps[0].from, 1);  // frame 2 is never begun now
+    QCOMPARE(t->pass().timeline.frames.size(), size_t{2});
+    QCOMPARE(t->pass().timeline.jumps[0].to, 0);
 
     // The whole pass fits; Ctrl and the wheel zoom in about the pointer,
     // and the time then scrolls.
@@ -207,7 +207,7 @@ void TimelineWindowTest::thePlayHeadMovesDuringASimulatedPlaybackAndRestsAfterIt
     record(w, 0, &ChannelStripWidget::StaticTextMin);
     TimelineWindow* t = openTimeline(w);
     QVERIFY(t);
-    QTRY_COMPARE(t->pass().bands.size(), size_t{3});
+    QTRY_COMPARE(t->pass().timeline.frames.size(), size_t{3});
     QVERIFY(!t->playHeadMs());
 
     // Where the head stands at every step of the player's waits.
@@ -229,7 +229,7 @@ void TimelineWindowTest::thePlayHeadMovesDuringASimulatedPlaybackAndRestsAfterIt
     QVERIFY2(heads.size() >= 8, qPrintable(QString::number(heads.size())));
     QVERIFY(std::is_sorted(heads.begin(), heads.end()));
     QVERIFY(heads.back() > heads.front());
-    QVERIFY(heads.back() <= t->pass().endMs);
+    QVERIFY(heads.back() <= t->pass().timeline.passMs);
     QVERIFY2(paintsDuringPlay >= 8, qPrintable(QString::number(paintsDuringPlay)));
 
     // At rest: no head, and nothing drawn while nothing changes.

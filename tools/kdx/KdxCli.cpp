@@ -2,6 +2,7 @@
 #include "KdxCli.h"
 
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "show/MotionPlot.h"
 #include "show/SoundtrackPlayer.h"
 #include "show/SoundtrackSession.h"
+#include "show/Timeline.h"
 #include "link/Commands.h"
 #include "link/Notifier.h"
 #include "link/PortDetails.h"
@@ -245,6 +247,19 @@ const std::vector<CommandInfo>& commands() {
          "servo position as a line, frame starts and numbers along the time axis,\n"
          "unfinished moves in red.\n",
          {"-o"}, 1, false},
+        {"timeline", "kdx timeline FILE [--json]",
+         "Prints when each frame of the pass that kdx check plays begins, on the\n"
+         "2400-baud line (a position command takes 33.3 ms, each setting the pass\n"
+         "sends is followed by its pause), one line per frame begun, in order, and\n"
+         "then the pass's length:\n"
+         "frame F at S.SSS s: N commands, holds H.HHH s\n"
+         "one pass: T.TTT s\n"
+         "The commands are those sent from the frame's start until the next\n"
+         "frame's: its display's and its pass's. Playback keeps these times on\n"
+         "every port, the simulated controller's included.\n"
+         "  --json   one JSON object instead, times in seconds:\n"
+         "           {\"frames\":[{\"frame\":F,\"at\":S,\"commands\":N,\"holds\":H},...],\"pass\":T}\n",
+         {}, 1, false, {"--json"}},
     };
     return list;
 }
@@ -649,7 +664,7 @@ int cmdCheck(const Invocation& inv, std::ostream& out, std::ostream& err) {
     Sequence seq;
     if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
     int status = kKdxOk;
-    for (const Move& m : modelMoves(recordPass(seq))) {
+    for (const Move& m : modelMoves(Timeline::of(seq))) {
         if (m.finishes()) continue;
         out << describeUnfinished(m) << '\n';
         status = kKdxUnfinishedMoves;
@@ -662,8 +677,8 @@ int cmdPlot(const Invocation& inv, std::ostream& err) {
     if (target == inv.options.end()) throw UsageError{"missing -o OUT.svg for plot"};
     Sequence seq;
     if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
-    const MotionRecord record = recordPass(seq);
-    const std::string svg = plotMotionSvg(record, modelMoves(record));
+    const Timeline timeline = Timeline::of(seq);
+    const std::string svg = plotMotionSvg(timeline, modelMoves(timeline));
     std::ofstream file(target->second, std::ios::binary | std::ios::trunc);
     file << svg;
     file.close();
@@ -671,6 +686,34 @@ int cmdPlot(const Invocation& inv, std::ostream& err) {
         err << "kdx: cannot write " << target->second << '\n';
         return kKdxUsageOrFileOrPort;
     }
+    return kKdxOk;
+}
+
+std::string secondsText(double ms, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, ms / 1000.0);
+    return text;
+}
+
+int cmdTimeline(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    Sequence seq;
+    if (!loadFile(inv.file, seq, err)) return kKdxUsageOrFileOrPort;
+    const Timeline timeline = Timeline::of(seq);
+    if (inv.options.count("--json")) {
+        out << "{\"frames\":[";
+        for (size_t i = 0; i < timeline.frames.size(); ++i) {
+            const FrameBegun& f = timeline.frames[i];
+            if (i) out << ',';
+            out << "{\"frame\":" << f.frame << ",\"at\":" << secondsText(f.atMs, 6)
+                << ",\"commands\":" << f.commands << ",\"holds\":" << secondsText(f.holdsMs, 6) << '}';
+        }
+        out << "],\"pass\":" << secondsText(timeline.passMs, 6) << "}\n";
+        return kKdxOk;
+    }
+    for (const FrameBegun& f : timeline.frames)
+        out << "frame " << f.frame << " at " << secondsText(f.atMs, 3) << " s: " << f.commands
+            << (f.commands == 1 ? " command" : " commands") << ", holds " << secondsText(f.holdsMs, 3) << " s\n";
+    out << "one pass: " << secondsText(timeline.passMs, 3) << " s\n";
     return kKdxOk;
 }
 
@@ -694,6 +737,7 @@ int runCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
     if (name == "download") return cmdDownload(inv, err);
     if (name == "check") return cmdCheck(inv, out, err);
     if (name == "plot") return cmdPlot(inv, err);
+    if (name == "timeline") return cmdTimeline(inv, out, err);
     return cmdPlay(inv, out, err);
 }
 

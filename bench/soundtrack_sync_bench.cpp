@@ -26,8 +26,7 @@
 #include "../tests/support/SoundRecording.h"
 #include "../tests/support/TempFolder.h"
 #include "sequence/SequenceFile.h"
-#include "show/FrameTimes.h"
-#include "show/MotionCheck.h"
+#include "show/Timeline.h"
 #include "show/SoundtrackSession.h"
 
 namespace {
@@ -100,12 +99,12 @@ int main(int argc, char** argv) {
     saveSequenceFile(show, seq, {'0', '.', '9', 'h', 0});
     Sequence loaded;
     loadSequenceFile(show, loaded);
-    const MotionRecord pass = recordPass(loaded);
+    const Timeline pass = Timeline::of(loaded);
     std::vector<double> clicks;
-    for (const FrameStart& f : pass.frames) clicks.push_back(f.atMs);
-    writeClickTrack(dir.file("loop.wav"), SoundFormat::wav, pass.endMs + 1000, clicks, 48000);
+    for (const FrameBegun& f : pass.frames) clicks.push_back(f.atMs);
+    writeClickTrack(dir.file("loop.wav"), SoundFormat::wav, pass.passMs + 1000, clicks, 48000);
     std::printf("show: %d frames of %d ms, looping; one pass %.1f ms on the timeline; %.0f minutes\n", kFrames,
-                kPauseMs, pass.endMs, minutes);
+                kPauseMs, pass.passMs, minutes);
 
     LoggingSimulator sim(build + "/tools/kdxsim/kdxsim", dir.file("sim.log"));
     MonitorRecording recording(server.address);

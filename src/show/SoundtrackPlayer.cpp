@@ -17,7 +17,7 @@ void SoundtrackPlayer::setSound(std::shared_ptr<const DecodedSound> sound, doubl
     if (!sound_) silence();
 }
 
-void SoundtrackPlayer::setFrameTimes(std::shared_ptr<const FrameTimes> times) { times_ = std::move(times); }
+void SoundtrackPlayer::setTimeline(std::shared_ptr<const Timeline> timeline) { timeline_ = std::move(timeline); }
 
 void SoundtrackPlayer::checkOutput() {
     if (told_) return;
@@ -28,8 +28,8 @@ void SoundtrackPlayer::checkOutput() {
 }
 
 std::optional<double> SoundtrackPlayer::pointOf(int frame) const {
-    if (!times_) return std::nullopt;
-    const std::optional<double> at = times_->frameMs(frame);
+    if (!timeline_) return std::nullopt;
+    const std::optional<double> at = timeline_->frameAtMs(frame);
     if (!at) return std::nullopt;
     return *at + offsetMs_;
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 
 #include "FakeTicks.h"
 #include "show/SoundtrackPlayer.h"
@@ -47,17 +46,13 @@ private:
     uint64_t atUs_ = 0;
 };
 
-class Times : public FrameTimes {
-public:
-    explicit Times(std::map<int, double> at) : at_(std::move(at)) {}
-    std::optional<double> frameMs(int frame) const override {
-        auto it = at_.find(frame);
-        return it == at_.end() ? std::nullopt : std::optional<double>(it->second);
-    }
-
-private:
-    std::map<int, double> at_;
-};
+// A timeline whose passes begin at the given times, in that order.
+std::shared_ptr<const Timeline> beginning(std::vector<std::pair<int, double>> at) {
+    auto t = std::make_shared<Timeline>();
+    for (const auto& [frame, ms] : at) t->frames.push_back({frame, ms, 1, 0});
+    for (size_t i = 0; i + 1 < t->frames.size(); ++i) t->frames[i].holdsMs = t->frames[i + 1].atMs - t->frames[i].atMs;
+    return t;
+}
 
 std::shared_ptr<const DecodedSound> track(double ms) {
     auto s = std::make_shared<DecodedSound>();
@@ -77,7 +72,7 @@ struct SoundtrackRules : ::testing::Test {
     // frame 0 at 300 ms.
     void SetUp() override {
         player.setSound(track(10000), 300);
-        player.setFrameTimes(std::make_shared<Times>(std::map<int, double>{{0, 0}, {1, 1000}, {2, 2500}, {3, 4000}}));
+        player.setTimeline(beginning({{0, 0}, {1, 1000}, {2, 2500}, {3, 4000}}));
     }
     // The player's pass: frame `frame` begins `ms` after the last.
     void after(uint32_t ms, int frame) {
@@ -95,6 +90,27 @@ TEST_F(SoundtrackRules, PlayStartsTheTrackAtTheTimeOfTheFrameWherePlaybackBegins
     player.playbackEnded(PlaybackEnd::Stopped);
     player.playbackStarted(2, true);
     EXPECT_EQ(out.plays.back(), 2800);
+}
+
+TEST_F(SoundtrackRules, EachFramesPointIsWhereTheShowsTimelineBeginsItsPassPlusTheOffset) {
+    Sequence seq;
+    for (int f = 0; f < 3; ++f) {
+        seq.frame(f).frameUsed = 1;
+        for (int c = 0; c < 2; ++c) {
+            seq.channel(f, c).position = 1000 + 200 * f + 50 * c;
+            seq.channel(f, c).pause = 100 * (f + 1);
+            seq.channel(f, c).changed = 1;
+        }
+    }
+    const auto timeline = std::make_shared<const Timeline>(Timeline::of(seq));
+    player.setTimeline(timeline);
+    ASSERT_EQ(timeline->frames.size(), 3u);
+    ASSERT_GT(timeline->frames[1].atMs, 0);
+    for (const FrameBegun& f : timeline->frames) {
+        player.playbackStarted(f.frame, true);
+        EXPECT_EQ(out.plays.back(), f.atMs + 300) << "frame " << f.frame;
+        player.playbackEnded(PlaybackEnd::Paused);
+    }
 }
 
 TEST_F(SoundtrackRules, PauseStopsTheSoundAndPlayAfterPauseResumesAtThePausedFramesTime) {

@@ -210,7 +210,7 @@ void SoundtrackWindowTest::theWaveformReachesTheTimelineOnceDecodedAtTheOffset()
     w.form->Timeline->trigger();
     TimelineWindow* t = w.form->timelineWindow();
     QVERIFY(t && QTest::qWaitForWindowExposed(t));
-    QTRY_VERIFY(t->pass().bands.size() >= 2);
+    QTRY_VERIFY(t->pass().timeline.frames.size() >= 2);
     QCOMPARE(tallestWaveformColumn(*t), -1);  // no lane without a soundtrack
 
     chooseInDialog(w, sound, 100);

@@ -14,7 +14,6 @@
 #include "editor/MainWindowView.h"
 #include "editor/SimulatedController.h"
 #include "show/AudioOutput.h"
-#include "show/FrameTimes.h"
 #include "show/MotionCheck.h"
 #include "show/MotionPlot.h"
 #include "show/SoundtrackPlayer.h"
@@ -599,7 +598,7 @@ public:
         player_.emplace(*output_, systemTickSource(),
                         [this](const std::string& why) { err_ << "kdx: no sound output: " << why << '\n'; });
         player_->setSound(session_->sound(), session_->choice().offsetMs);
-        player_->setFrameTimes(std::make_shared<RecordedFrameTimes>(recordPass(core_.sequence())));
+        player_->setTimeline(std::make_shared<const Timeline>(Timeline::of(core_.sequence())));
         core_.addPlaybackObserver(&*player_);
     }
     // A failure that came after the player's last look.

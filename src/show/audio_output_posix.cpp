@@ -17,6 +17,10 @@
 // the sample being heard, the server's and device's latency included, in
 // the sound card's clock) gives what is heard; a log of where in the track
 // each stretch of written samples came from turns it into a track point.
+// When the first point a stream hears is more than kRestartFromMs away from
+// what play() asked (the delay was not yet known: the first stream of a
+// run), the stream is started once more with the delay it showed, at once
+// rather than at the show's next frame.
 // adjust() plays 0.5 % fast or slow (linear interpolation) until done.
 
 #include <fcntl.h>
@@ -39,6 +43,7 @@ namespace {
 constexpr double kBufferMs = 40;       // the stream's target length: how far ahead it is written
 constexpr double kAdjustRate = 0.005;  // how much faster or slower adjust() plays
 constexpr double kFirstDelayGuessMs = 40;
+constexpr double kRestartFromMs = 5;
 
 class PulseOutput : public AudioOutput {
 public:
@@ -118,6 +123,7 @@ private:
         std::shared_ptr<const DecodedSound> sound;
         double ms;
         uint64_t atUs;
+        bool again = false;  // the output's own restart of the play() before
     };
     // A stretch of the stream's samples: from output frame `at` on, taken
     // from the track's frame `from` onwards, `step` track frames per frame.
@@ -210,7 +216,9 @@ private:
                 pendingPlay_ = std::move(r);
                 return;
             }
+            if (r.again && (r.sound != sound_ || r.atUs != anchorUs_)) return;  // a newer play() came first
             startStream(std::move(r.sound), r.ms, r.atUs);
+            restarted_ = r.again;
             break;
         case Request::Adjust:
             if (stream_) adjustLeftMs_ = r.ms;
@@ -359,7 +367,13 @@ private:
             // What this stream's start took beyond the guess; the next
             // stream starts with what this one showed.
             heardOnce_ = true;
-            delayMs_ = std::clamp(delayMs_ - (heardMs - targetMs()), 0.0, 500.0);
+            const double off = heardMs - targetMs();
+            delayMs_ = std::clamp(delayMs_ - off, 0.0, 500.0);
+            if (std::abs(off) > kRestartFromMs && !restarted_) {
+                // Through the queue: the stream is not closed inside its own callback.
+                request({Request::Play, sound_, anchorMs_, anchorUs_, true});
+                return;
+            }
         }
         publish(HeardPoint{heardMs, clock_.microseconds()});
     }
@@ -388,6 +402,7 @@ private:
     int64_t written_ = 0;
     double adjustLeftMs_ = 0;
     bool heardOnce_ = false;
+    bool restarted_ = false;  // this stream is the restart: not again
     double delayMs_ = kFirstDelayGuessMs;
     std::deque<Stretch> stretches_;
 };

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -174,10 +175,28 @@ public:
             if (reader_.joinable()) reader_.join();
         }
     }
-    // After stop(): the samples and the moment of the first one.
+    // After stop(): the samples, and the moment at which a sample was
+    // heard on this program's clock. The sink's sample clock need not keep
+    // this one (here it ran about 0.05 % fast): counted from the first
+    // sample alone, a 10-minute recording would be off by 300 ms at one
+    // end. So each sample's moment is taken from the reads around it: the
+    // earliest moment any read within kNearMs of it allows (a read returns
+    // its samples after they were heard, never before).
+    static constexpr double kNearMs = 5000;
     const std::vector<int16_t>& samples() const { return samples_; }
-    double originMs() const { return origin_; }
-    double timeOf(size_t sample) const { return origin_ + static_cast<double>(sample) * 1000.0 / kRate; }
+    double timeOf(size_t sample) const {
+        const auto near = static_cast<size_t>(kNearMs * kRate / 1000);
+        auto it = std::lower_bound(reads_.begin(), reads_.end(), sample,
+                                   [](const Read& r, size_t s) { return r.count <= s; });
+        double origin = 1e300;
+        for (auto k = it; k != reads_.end() && k->count - sample <= near; ++k)
+            origin = std::min(origin, k->atMs - static_cast<double>(k->count) * 1000.0 / kRate);
+        for (auto k = it; k != reads_.begin() && sample - std::prev(k)->count <= near; --k)
+            origin = std::min(origin, std::prev(k)->atMs - static_cast<double>(std::prev(k)->count) * 1000.0 / kRate);
+        if (origin == 1e300 && !reads_.empty())
+            origin = reads_.back().atMs - static_cast<double>(reads_.back().count) * 1000.0 / kRate;
+        return origin + static_cast<double>(sample) * 1000.0 / kRate;
+    }
     // The moments at which the sound rises above `level` after at least
     // quietMs of quiet.
     std::vector<double> onsets(int level, double quietMs) const {
@@ -209,7 +228,7 @@ private:
                 samples_.push_back(static_cast<int16_t>(static_cast<uint8_t>(carry[2 * i]) |
                                                         (static_cast<uint8_t>(carry[2 * i + 1]) << 8)));
             carry.erase(0, whole * 2);
-            origin_ = std::min(origin_, now - static_cast<double>(samples_.size()) * 1000.0 / kRate);
+            reads_.push_back({now, samples_.size()});
         }
     }
 
@@ -217,7 +236,11 @@ private:
     std::thread reader_;
     std::mutex mutex_;
     std::vector<int16_t> samples_;
-    double origin_ = 1e300;
+    struct Read {
+        double atMs;   // when it returned
+        size_t count;  // the samples recorded by then
+    };
+    std::vector<Read> reads_;
     std::atomic<bool> stopped_{false};
 };
 

@@ -182,6 +182,14 @@ int main(int argc, char** argv) {
     std::printf("sound start: first sound heard %.1f ms after Play (%.1f ms after the pass's first command)%s\n",
                 onsets.front() - playMs, onsets.front() - starts.front(),
                 onsets.front() - playMs < kToneMs ? "" : ": not frame 0's tone");
+    {
+        std::vector<double> ordered = diffs;
+        const double median = percentile(ordered, 0.5);
+        int shown = 0;
+        for (size_t k = 0; k < diffs.size(); ++k)
+            if (std::abs(diffs[k] - median) > 10 && shown++ < 20)
+                std::printf("  off the median by %.1f ms: the click matched %zu\n", diffs[k] - median, k);
+    }
     std::printf("drift: first minute %.2f ms, last minute %.2f ms\n", mean(firstMinute), mean(lastMinute));
     return 0;
 }

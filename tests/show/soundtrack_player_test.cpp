@@ -253,10 +253,11 @@ TEST_F(SoundtrackRules, AFrameTheTimelineDoesNotKnowLeavesTheSoundAsItIs) {
     EXPECT_EQ(out.plays.back(), 1300);
 }
 
-TEST_F(SoundtrackRules, WithoutSoundOutputTheShowGoesOnAndTheReasonIsGivenOnce) {
+TEST_F(SoundtrackRules, WithoutSoundOutputTheShowGoesOnAndTheReasonIsGivenOnceAtPlay) {
     out.failure_ = "no sound server (Connection refused)";
     for (int run = 0; run < 2; ++run) {
         player.playbackStarted(0, false);
+        EXPECT_EQ(told.size(), 1u);  // not only when a frame begins: frame 0 may hold for minutes
         after(1000, 1);
         player.playbackEnded(PlaybackEnd::Completed);
     }
@@ -270,13 +271,20 @@ TEST_F(SoundtrackRules, AnOutputLostDuringAPassIsToldAtTheNextFrameStartOrAtTheE
     after(1000, 1);  // a looping show may never end: told now
     EXPECT_EQ(told.size(), 1u);
 
+    SoundtrackPlayer jumping{out, clock, [this](const std::string& why) { told.push_back(why); }};
+    out.failure_.clear();
+    jumping.playbackStarted(0, false);
+    out.failure_ = "the sound server went away (Connection terminated)";
+    jumping.jumped(0);  // told at the jump too
+    EXPECT_EQ(told.size(), 2u);
+
     SoundtrackPlayer other{out, clock, [this](const std::string& why) { told.push_back(why); }};
     out.failure_.clear();
     other.playbackStarted(0, false);
     other.frameBegins(0);
     out.failure_ = "the sound server went away (Connection terminated)";
     other.playbackEnded(PlaybackEnd::Completed);  // lost in the last frame
-    EXPECT_EQ(told.size(), 2u);
+    EXPECT_EQ(told.size(), 3u);
 }
 
 TEST_F(SoundtrackRules, ATrackDecodedDuringAPlaybackJoinsAtTheNextFrameStart) {

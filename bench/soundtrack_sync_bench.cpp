@@ -5,9 +5,11 @@
 // The show's soundtrack has a click at each frame's time on the timeline;
 // each click heard is compared with the time kdxsim logged for the first
 // command of that frame. Prints the spread of the differences, their drift
-// from the first minute to the last, and how long a 5-minute MP3 takes to
-// be ready with its waveform. (When the sound starts after Play is the end
-// to end test's rule: tests/sound.)
+// from the first minute to the last, how long a 5-minute MP3 takes to be
+// ready with its waveform, and how soon after Play the first sound (frame
+// 0's click, a tone of 300 ms from the pass's start) is heard. In step, a click comes one command's
+// wire time (33.3 ms) before its frame's first command, whose last byte is
+// what kdxsim logs.
 //
 //   soundtrack_sync_bench [--minutes M] (default 10)
 //
@@ -26,14 +28,14 @@
 #include "../tests/support/SoundRecording.h"
 #include "../tests/support/TempFolder.h"
 #include "sequence/SequenceFile.h"
-#include "show/FrameTimes.h"
-#include "show/MotionCheck.h"
+#include "show/Timeline.h"
 #include "show/SoundtrackSession.h"
 
 namespace {
 
 constexpr int kFrames = 8;
 constexpr int kPauseMs = 700;
+constexpr double kToneMs = 300;
 
 Sequence loopingShow() {
     Sequence seq;
@@ -100,19 +102,23 @@ int main(int argc, char** argv) {
     saveSequenceFile(show, seq, {'0', '.', '9', 'h', 0});
     Sequence loaded;
     loadSequenceFile(show, loaded);
-    const MotionRecord pass = recordPass(loaded);
+    const Timeline pass = Timeline::of(loaded);
     std::vector<double> clicks;
-    for (const FrameStart& f : pass.frames) clicks.push_back(f.atMs);
-    writeClickTrack(dir.file("loop.wav"), SoundFormat::wav, pass.endMs + 1000, clicks, 48000);
+    for (const FrameBegun& f : pass.frames) clicks.push_back(f.atMs);
+    // Frame 0's click is a tone of 300 ms (clicks end to end), so that the
+    // sound's start is heard even though the output skips the sound
+    // system's start-up time.
+    for (double t = 5; t < kToneMs; t += 5) clicks.push_back(t);
+    writeClickTrack(dir.file("loop.wav"), SoundFormat::wav, pass.passMs + 1000, clicks, 48000);
     std::printf("show: %d frames of %d ms, looping; one pass %.1f ms on the timeline; %.0f minutes\n", kFrames,
-                kPauseMs, pass.endMs, minutes);
+                kPauseMs, pass.passMs, minutes);
 
     LoggingSimulator sim(build + "/tools/kdxsim/kdxsim", dir.file("sim.log"));
     MonitorRecording recording(server.address);
     recording.awaitMs(200, 10000);
     {
         Spawned kdx({build + "/tools/kdx/kdx", "play", show, "--port", sim.port()},
-                    {"PULSE_SERVER=" + server.address});
+                    {"PULSE_SERVER=" + server.address, "PULSE_SINK"});
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(minutes * 60000)));
         kdx.stop();  // Ctrl-C's Stop
     }
@@ -125,11 +131,26 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The first command of each frame: after a quiet of more than half the pause.
+    // The commands of the pass, after those that showing frame 0 sent while
+    // loading (before Play and before the sound was decoded).
+    const auto loading = static_cast<size_t>(
+        std::count_if(pass.commands.begin(), pass.commands.end(), [](const SentCommand& c) { return c.pass < 0; }));
+    std::vector<double> sent = sim.positionTimes();
+    if (sent.size() <= loading) {
+        std::fprintf(stderr, "kdxsim logged no command of the pass\n");
+        return 1;
+    }
+    sent.erase(sent.begin(), sent.begin() + static_cast<long>(loading));
+    for (double& t : sent) t += *offset;
+    // Play's moment: the pass's first command arrived at its point on the
+    // timeline after it.
+    const double playMs = sent.front() - pass.commands[loading].atMs;
+    // The first command of each frame: after a quiet of more than half the
+    // pause (the command of frame 0 follows Play at once).
     std::vector<double> starts;
     double last = -1e9;
-    for (double t : sim.positionTimes()) {
-        if (t - last > kPauseMs / 2.0) starts.push_back(t + *offset);
+    for (double t : sent) {
+        if (t - last > kPauseMs / 2.0) starts.push_back(t);
         last = t;
     }
     const std::vector<double> onsets = recording.onsets(3000, kPauseMs / 2.0);
@@ -157,6 +178,18 @@ int main(int argc, char** argv) {
     std::printf("click - command: mean %.1f ms, min %.1f, max %.1f, spread (max - min) %.1f ms, 1st-99th %.1f ms\n",
                 mean(diffs), percentile(diffs, 0), percentile(diffs, 1), percentile(diffs, 1) - percentile(diffs, 0),
                 percentile(diffs, 0.99) - percentile(diffs, 0.01));
+    // Frame 0's tone begins at the pass's start.
+    std::printf("sound start: first sound heard %.1f ms after Play (%.1f ms after the pass's first command)%s\n",
+                onsets.front() - playMs, onsets.front() - starts.front(),
+                onsets.front() - playMs < kToneMs ? "" : ": not frame 0's tone");
+    {
+        std::vector<double> ordered = diffs;
+        const double median = percentile(ordered, 0.5);
+        int shown = 0;
+        for (size_t k = 0; k < diffs.size(); ++k)
+            if (std::abs(diffs[k] - median) > 10 && shown++ < 20)
+                std::printf("  off the median by %.1f ms: the click matched %zu\n", diffs[k] - median, k);
+    }
     std::printf("drift: first minute %.2f ms, last minute %.2f ms\n", mean(firstMinute), mean(lastMinute));
     return 0;
 }

@@ -46,7 +46,8 @@ public:
     // sound system starts up, nor after stop()).
     virtual std::optional<HeardPoint> heard() const = 0;
     // Why there is no sound output ("no sound server (Connection refused)",
-    // "the sound server went away"); empty while there is one. Once set it
+    // "the sound server went away (...)", "the sound server cannot play to
+    // NAME (No such entity)"); empty while there is one. Once set it
     // stays: the output then plays nothing for the rest of its life.
     virtual std::string failure() const = 0;
 };

@@ -75,13 +75,3 @@ std::string describeUnfinished(const Move& m) {
            (m.redirected ? "the next command comes after " : "the pass ends after ") +
            seconds(m.availableMs, false) + " s";
 }
-
-MotionRecord recordPass(const Sequence& loaded) {
-    const Timeline timeline = Timeline::of(loaded);
-    MotionRecord record;
-    record.commands = timeline.commands;
-    record.frames.reserve(timeline.frames.size());
-    for (const FrameBegun& f : timeline.frames) record.frames.push_back({f.atMs, f.frame});
-    record.endMs = timeline.passMs;
-    return record;
-}

@@ -35,16 +35,3 @@ std::vector<Move> modelMoves(const Timeline& timeline);
 // "frame 3 channel 5: 1500 -> 2300 us at rate 12 needs 3.43 s, the next
 // command comes after 0.50 s" (or "..., the pass ends after 0.50 s").
 std::string describeUnfinished(const Move& move);
-
-// The frame starts of one pass in the form the soundtrack reads them
-// (RecordedFrameTimes): taken from Timeline::of, which they agree with.
-struct FrameStart {
-    double atMs;
-    int frame;
-};
-struct MotionRecord {
-    std::vector<SentCommand> commands;  // in order of arrival, loading's first
-    std::vector<FrameStart> frames;     // every pass begun, in order
-    double endMs = 0;                   // when the pass ended
-};
-MotionRecord recordPass(const Sequence& loaded);

@@ -10,12 +10,14 @@ SoundtrackPlayer::SoundtrackPlayer(AudioOutput& output, TickSource& clock,
     : output_(output), clock_(clock), noOutput_(std::move(noOutput)) {}
 
 void SoundtrackPlayer::setSound(std::shared_ptr<const DecodedSound> sound, double offsetMs) {
+    // Another track or offset during a playback: what plays now is not it.
+    if (sound != sound_ || offsetMs != offsetMs_) replayAtNextFrame_ = true;
     sound_ = std::move(sound);
     offsetMs_ = offsetMs;
     if (!sound_) silence();
 }
 
-void SoundtrackPlayer::setFrameTimes(std::shared_ptr<const FrameTimes> times) { times_ = std::move(times); }
+void SoundtrackPlayer::setTimeline(std::shared_ptr<const Timeline> timeline) { timeline_ = std::move(timeline); }
 
 void SoundtrackPlayer::checkOutput() {
     if (told_) return;
@@ -26,8 +28,8 @@ void SoundtrackPlayer::checkOutput() {
 }
 
 std::optional<double> SoundtrackPlayer::pointOf(int frame) const {
-    if (!times_) return std::nullopt;
-    const std::optional<double> at = times_->frameMs(frame);
+    if (!timeline_) return std::nullopt;
+    const std::optional<double> at = timeline_->frameAtMs(frame);
     if (!at) return std::nullopt;
     return *at + offsetMs_;
 }
@@ -52,6 +54,7 @@ void SoundtrackPlayer::playbackStarted(int frame, bool) {
     checkOutput();
     playing_ = true;
     sounding_ = false;
+    replayAtNextFrame_ = false;
     if (auto point = pointOf(frame)) playFrom(*point);
 }
 
@@ -60,9 +63,11 @@ void SoundtrackPlayer::frameBegins(int frame) {
     if (!playing_ || !sound_) return;
     const std::optional<double> point = pointOf(frame);
     if (!point) return;
-    if (!sounding_) {
+    if (!sounding_ || replayAtNextFrame_) {
         // Not started yet (the track came late, or the frame where playback
-        // began is not on the timeline), or ended: from this frame on.
+        // began is not on the timeline), ended, the show jumped, or the
+        // track or offset changed: from this frame on.
+        replayAtNextFrame_ = false;
         playFrom(*point);
         return;
     }
@@ -83,10 +88,12 @@ void SoundtrackPlayer::frameBegins(int frame) {
         output_.adjust(-off);
 }
 
-void SoundtrackPlayer::jumped(int frame) {
+void SoundtrackPlayer::jumped(int) {
     checkOutput();
-    if (!playing_) return;
-    if (auto point = pointOf(frame)) playFrom(*point);
+    // The pass goes on with the rest of the jumping frame's channels, read
+    // from the frame jumped to, and then begins the frame after that one:
+    // that frame's start is the next point of the show the timeline knows.
+    replayAtNextFrame_ = true;
 }
 
 void SoundtrackPlayer::playbackEnded(PlaybackEnd) {

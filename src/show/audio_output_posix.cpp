@@ -17,6 +17,10 @@
 // the sample being heard, the server's and device's latency included, in
 // the sound card's clock) gives what is heard; a log of where in the track
 // each stretch of written samples came from turns it into a track point.
+// When the first point a stream hears is more than kRestartFromMs away from
+// what play() asked (the delay was not yet known: the first stream of a
+// run), the stream is started once more with the delay it showed, at once
+// rather than at the show's next frame.
 // adjust() plays 0.5 % fast or slow (linear interpolation) until done.
 
 #include <fcntl.h>
@@ -25,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -38,6 +43,7 @@ namespace {
 constexpr double kBufferMs = 40;       // the stream's target length: how far ahead it is written
 constexpr double kAdjustRate = 0.005;  // how much faster or slower adjust() plays
 constexpr double kFirstDelayGuessMs = 40;
+constexpr double kRestartFromMs = 5;
 
 class PulseOutput : public AudioOutput {
 public:
@@ -117,6 +123,7 @@ private:
         std::shared_ptr<const DecodedSound> sound;
         double ms;
         uint64_t atUs;
+        bool again = false;  // the output's own restart of the play() before
     };
     // A stretch of the stream's samples: from output frame `at` on, taken
     // from the track's frame `from` onwards, `step` track frames per frame.
@@ -153,6 +160,13 @@ private:
     }
 
     // --- the loop's thread ---
+    // The server is there but plays nothing of ours: most often PULSE_SINK
+    // names a device it does not have.
+    static std::string streamRefused(const std::string& why) {
+        const char* sink = std::getenv("PULSE_SINK");
+        const std::string device = sink && *sink ? std::string(sink) : std::string("its output");
+        return "the sound server cannot play to " + device + " (" + why + ")";
+    }
     std::string noServer() const {
         return std::string("no sound server (") + pa_strerror(pa_context_errno(context_)) + ")";
     }
@@ -202,7 +216,9 @@ private:
                 pendingPlay_ = std::move(r);
                 return;
             }
+            if (r.again && (r.sound != sound_ || r.atUs != anchorUs_)) return;  // a newer play() came first
             startStream(std::move(r.sound), r.ms, r.atUs);
+            restarted_ = r.again;
             break;
         case Request::Adjust:
             if (stream_) adjustLeftMs_ = r.ms;
@@ -234,7 +250,7 @@ private:
                             static_cast<uint8_t>(sound->channels)};
         stream_ = pa_stream_new(context_, "Soundtrack", &spec, nullptr);
         if (!stream_) {
-            setFailure(std::string("no sound output (") + pa_strerror(pa_context_errno(context_)) + ")");
+            setFailure(streamRefused(pa_strerror(pa_context_errno(context_))));
             return;
         }
         sound_ = std::move(sound);
@@ -257,7 +273,7 @@ private:
         if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
             const std::string why = pa_strerror(pa_context_errno(context_));
             closeStream();
-            setFailure("no sound output (" + why + ")");
+            setFailure(streamRefused(why));
         }
     }
 
@@ -266,7 +282,7 @@ private:
         if (pa_stream_get_state(s) == PA_STREAM_FAILED) {
             const std::string why = pa_strerror(pa_context_errno(out->context_));
             out->closeStream();
-            out->setFailure("no sound output (" + why + ")");
+            out->setFailure(streamRefused(why));
         }
     }
 
@@ -351,7 +367,13 @@ private:
             // What this stream's start took beyond the guess; the next
             // stream starts with what this one showed.
             heardOnce_ = true;
-            delayMs_ = std::clamp(delayMs_ - (heardMs - targetMs()), 0.0, 500.0);
+            const double off = heardMs - targetMs();
+            delayMs_ = std::clamp(delayMs_ - off, 0.0, 500.0);
+            if (std::abs(off) > kRestartFromMs && !restarted_) {
+                // Through the queue: the stream is not closed inside its own callback.
+                request({Request::Play, sound_, anchorMs_, anchorUs_, true});
+                return;
+            }
         }
         publish(HeardPoint{heardMs, clock_.microseconds()});
     }
@@ -380,6 +402,7 @@ private:
     int64_t written_ = 0;
     double adjustLeftMs_ = 0;
     bool heardOnce_ = false;
+    bool restarted_ = false;  // this stream is the restart: not again
     double delayMs_ = kFirstDelayGuessMs;
     std::deque<Stretch> stretches_;
 };

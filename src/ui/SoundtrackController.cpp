@@ -6,8 +6,7 @@
 #include <QPointer>
 
 #include "editor/EditorCore.h"
-#include "show/FrameTimes.h"
-#include "show/MotionCheck.h"
+#include "show/Timeline.h"
 #include "ui/SoundtrackDialog.h"
 #include "ui/TimelineWindow.h"
 
@@ -110,7 +109,7 @@ void SoundtrackController::playbackStarted(int frame, bool resumed) {
     if (!player_) return;
     if (timesStale_ && core_) {
         // An edit since the last Play: the timeline of the show as it is.
-        player_->setFrameTimes(std::make_shared<RecordedFrameTimes>(recordPass(core_->sequence())));
+        player_->setTimeline(std::make_shared<const Timeline>(Timeline::of(core_->sequence())));
         timesStale_ = false;
     }
     player_->playbackStarted(frame, resumed);

@@ -85,6 +85,15 @@ TEST(SoundtrackSidecar, ASoundFileOfTheSequencesNameIsTheSoundtrackAtOffsetZeroU
     ASSERT_TRUE(writeClickTrack(dir.file("bird.mp3"), SoundFormat::mp3, 200, {}));
     ASSERT_TRUE(writeClickTrack(dir.file("other.wav"), SoundFormat::wav, 200, {}));
     const std::string seq = dir.file("bird.KDX");
+    // The sequence file itself, and other files of its name, are no sound.
+    writeText(seq, std::string(16384, '\0'));
+    writeText(dir.file("bird.txt"), "notes");
+    writeText(dir.file("lone.KDX"), std::string(16384, '\0'));
+    writeText(dir.file("lone.txt"), "notes");
+    EXPECT_TRUE(findSoundtrack(dir.file("lone.KDX")).choice.none());
+    // The extension in any letter case.
+    ASSERT_TRUE(writeClickTrack(dir.file("loud.WAV"), SoundFormat::wav, 200, {}));
+    EXPECT_EQ(fs::path(findSoundtrack(dir.file("loud.KDX")).choice.path).filename(), "loud.WAV");
 
     SoundtrackLookup found = findSoundtrack(seq);
     EXPECT_EQ(fs::path(found.choice.path).filename(), "bird.ogg");  // .ogg before .mp3
@@ -123,16 +132,43 @@ TEST(SoundtrackSidecar, AMissingSoundFileIsReportedOnceByNameAndReasonAndTheSequ
 TEST(SoundtrackSidecar, ASidecarThatIsNotValidIsReportedGivesNoSoundtrackAndIsLeftAloneBySave) {
     TempFolder dir;
     ASSERT_TRUE(writeClickTrack(dir.file("s.wav"), SoundFormat::wav, 100, {}));
-    for (const std::string bad : {R"({"soundtrack": "s.wav",)", R"(["s.wav"])", R"({"soundtrack": 5})",
-                                  R"({"soundtrack": "s.wav", "offset_ms": 1.5})"}) {
+    const std::vector<std::string> bads = {
+        R"({"soundtrack": "s.wav",)", R"(["s.wav"])", R"({"soundtrack": 5})",
+        R"({"soundtrack": "s.wav", "offset_ms": 1.5})", R"({"soundtrack": "s.wav", "offset_ms": 3600001})",
+        R"({"soundtrack": "s.wav", "offset_ms": -3600001})",
+        // Longer than any sidecar (a mebibyte), though valid JSON.
+        R"({"soundtrack": "s.wav"})" + std::string(1 << 20, ' ')};
+    for (const std::string& bad : bads) {
         writeText(dir.file("s.kdxshow"), bad);
         Opened opened;
         opened.session.opened(dir.file("s.KDX"));
-        EXPECT_TRUE(opened.session.choice().none()) << bad;  // not even the same-name file
-        ASSERT_EQ(opened.messages.size(), 1u) << bad;
+        EXPECT_TRUE(opened.session.choice().none()) << bad.substr(0, 60);  // not even the same-name file
+        ASSERT_EQ(opened.messages.size(), 1u) << bad.substr(0, 60);
         EXPECT_TRUE(opened.messages[0].starts_with("s.kdxshow: ")) << opened.messages[0];
         EXPECT_EQ(opened.session.saved(dir.file("s.KDX")), "");
         EXPECT_EQ(readText(dir.file("s.kdxshow")), bad);
+    }
+    // One that cannot be read at all: a folder of that name.
+    fs::remove(dir.path() / "s.kdxshow");
+    fs::create_directory(dir.path() / "s.kdxshow");
+    Opened opened;
+    opened.session.opened(dir.file("s.KDX"));
+    EXPECT_TRUE(opened.session.choice().none());
+    ASSERT_EQ(opened.messages.size(), 1u);
+    EXPECT_TRUE(opened.messages[0].starts_with("s.kdxshow: ")) << opened.messages[0];
+    EXPECT_EQ(opened.session.saved(dir.file("s.KDX")), "");
+    EXPECT_TRUE(fs::is_directory(dir.path() / "s.kdxshow"));
+}
+
+TEST(SoundtrackSidecar, TheLongestOffsetsAndSidecarsAreRead) {
+    TempFolder dir;
+    for (const int offset : {3600000, -3600000}) {
+        std::string text = R"({"soundtrack": "s.wav", "offset_ms": )" + std::to_string(offset) + "}";
+        text += std::string((1 << 20) - text.size(), ' ');  // a mebibyte exactly
+        writeText(dir.file("s.kdxshow"), text);
+        const SoundtrackLookup found = findSoundtrack(dir.file("s.KDX"));
+        EXPECT_EQ(found.message, "") << offset;
+        EXPECT_EQ(found.choice.offsetMs, offset);
     }
 }
 

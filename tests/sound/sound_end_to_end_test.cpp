@@ -40,7 +40,10 @@ bool toneTrack(const std::string& path) {
 
 }  // namespace
 
-TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFirstCommand) {
+// The sound begins with the show's first frame, not with its second (460 ms
+// on): how soon it begins is the sync benchmark's figure, which a loaded
+// machine would only blur here.
+TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithTheFirstFrame) {
     const SoundServer server = SoundServer::fromEnvironment();
     if (server.address.empty()) GTEST_SKIP() << "no sound server: " << server.unavailable;
     TempFolder dir;
@@ -52,7 +55,8 @@ TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFir
     const double recordingFrom = monotonicMs();
     ASSERT_TRUE(recording.awaitMs(200, 10000)) << "the monitor records nothing";
 
-    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()}, {"PULSE_SERVER=" + server.address}, true);
+    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()}, {"PULSE_SERVER=" + server.address, "PULSE_SINK"},
+                true);
     const std::string said = kdx.readAll();
     EXPECT_EQ(kdx.wait(), 0) << said;
     EXPECT_EQ(said.find("kdx:"), std::string::npos) << said;
@@ -68,24 +72,59 @@ TEST(SoundEndToEnd, KdxPlayOfATwoFrameShowSoundsInTheRecordingWithin50msOfTheFir
     ASSERT_FALSE(onsets.empty()) << "no sound in the recording";
     std::string trace;
     for (double c : commands) trace += " " + std::to_string(c + *offset - firstCommand);
-    EXPECT_NEAR(onsets.front(), firstCommand, 50) << "commands at" << trace << " ms; onsets at "
+    EXPECT_NEAR(onsets.front(), firstCommand, 250) << "commands at" << trace << " ms; onsets at "
                                                   << onsets.front() - firstCommand << " ms";
 }
 
-TEST(SoundEndToEnd, WithoutSoundOutputTheShowPlaysAndSaysSoOnce) {
+namespace {
+
+// kdx play of the two-frame show with a tone beside it, in this environment;
+// what it said (standard output and error together).
+std::string playWith(const std::vector<std::string>& env) {
     TempFolder dir;
     const std::string show = twoFrameShow(dir);
-    ASSERT_TRUE(toneTrack(dir.file("show.wav")));
+    if (!toneTrack(dir.file("show.wav"))) return "no tone written";
     LoggingSimulator sim(KDXSIM_PATH, dir.file("sim.log"));
-    ASSERT_FALSE(sim.port().empty());
-    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()},
-                {"PULSE_SERVER=unix:" + dir.file("no-server-here")}, true);
+    if (sim.port().empty()) return "no kdxsim";
+    Spawned kdx({KDX_CLI_PATH, "play", show, "--port", sim.port()}, env, true);
     const std::string said = kdx.readAll();
-    EXPECT_EQ(kdx.wait(), 0) << said;
-    EXPECT_NE(said.find("frame 0\nframe 1\nSequence Complete\n"), std::string::npos) << said;
-    size_t told = 0;
-    for (size_t at = said.find("kdx: no sound output: "); at != std::string::npos;
-         at = said.find("kdx: no sound output: ", at + 1))
-        ++told;
-    EXPECT_EQ(told, 1u) << said;
+    return said + "exit " + std::to_string(kdx.wait()) + "\n";
+}
+
+// The program's lines without its messages, which come on standard error
+// in between.
+std::string withoutMessages(const std::string& said) {
+    std::string out, line;
+    for (char c : said) {
+        line += c;
+        if (c != '\n') continue;
+        if (!line.starts_with("kdx:")) out += line;
+        line.clear();
+    }
+    return out + line;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(SoundEndToEnd, WithoutSoundOutputTheShowPlaysAndSaysSoOnce) {
+    const std::string said = playWith({"PULSE_SERVER=unix:/nonexistent/kdx-no-server-here", "PULSE_SINK"});
+    EXPECT_EQ(withoutMessages(said).substr(0, 34), "frame 0\nframe 1\nSequence Complete\n") << said;
+    EXPECT_NE(said.find("exit 0\n"), std::string::npos) << said;
+    EXPECT_EQ(countOf(said, "kdx: no sound output: "), 1u) << said;
+}
+
+TEST(SoundEndToEnd, ASinkTheServerDoesNotHaveIsNamedOnceAndTheShowPlays) {
+    const SoundServer server = SoundServer::fromEnvironment();
+    if (server.address.empty()) GTEST_SKIP() << "no sound server: " << server.unavailable;
+    const std::string said = playWith({"PULSE_SERVER=" + server.address, "PULSE_SINK=no_such_sink"});
+    EXPECT_EQ(withoutMessages(said).substr(0, 34), "frame 0\nframe 1\nSequence Complete\n") << said;
+    EXPECT_NE(said.find("exit 0\n"), std::string::npos) << said;
+    EXPECT_EQ(countOf(said, "kdx: no sound output: the sound server cannot play to no_such_sink ("), 1u) << said;
+    EXPECT_EQ(countOf(said, "kdx:"), 1u) << said;
 }

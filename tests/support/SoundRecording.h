@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,8 +59,8 @@ struct SoundServer {
 // A program started with a pipe from its standard output.
 class Spawned {
 public:
-    // env: NAME=VALUE added to this process's; withError: standard error
-    // into the same pipe.
+    // env: NAME=VALUE set, or NAME removed, in this process's environment;
+    // withError: standard error into the same pipe.
     Spawned(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
             bool withError = false) {
         int fds[2];
@@ -72,9 +73,18 @@ public:
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
+        // The given ones replace this process's of the same name (the
+        // first of two would win); a name alone removes it.
+        auto nameOf = [](const std::string& e) { return e.substr(0, e.find('=')); };
         std::vector<std::string> envStrings;
-        for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-        for (const auto& e : env) envStrings.push_back(e);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry(*e);
+            bool replaced = false;
+            for (const auto& given : env) replaced = replaced || nameOf(given) == nameOf(entry);
+            if (!replaced) envStrings.push_back(entry);
+        }
+        for (const auto& e : env)
+            if (e.find('=') != std::string::npos) envStrings.push_back(e);
         std::vector<char*> envp;
         for (auto& e : envStrings) envp.push_back(e.data());
         envp.push_back(nullptr);
@@ -165,10 +175,28 @@ public:
             if (reader_.joinable()) reader_.join();
         }
     }
-    // After stop(): the samples and the moment of the first one.
+    // After stop(): the samples, and the moment at which a sample was
+    // heard on this program's clock. The sink's sample clock need not keep
+    // this one (here it ran about 0.05 % fast): counted from the first
+    // sample alone, a 10-minute recording would be off by 300 ms at one
+    // end. So each sample's moment is taken from the reads around it: the
+    // earliest moment any read within kNearMs of it allows (a read returns
+    // its samples after they were heard, never before).
+    static constexpr double kNearMs = 5000;
     const std::vector<int16_t>& samples() const { return samples_; }
-    double originMs() const { return origin_; }
-    double timeOf(size_t sample) const { return origin_ + static_cast<double>(sample) * 1000.0 / kRate; }
+    double timeOf(size_t sample) const {
+        const auto near = static_cast<size_t>(kNearMs * kRate / 1000);
+        auto it = std::lower_bound(reads_.begin(), reads_.end(), sample,
+                                   [](const Read& r, size_t s) { return r.count <= s; });
+        double origin = 1e300;
+        for (auto k = it; k != reads_.end() && k->count - sample <= near; ++k)
+            origin = std::min(origin, k->atMs - static_cast<double>(k->count) * 1000.0 / kRate);
+        for (auto k = it; k != reads_.begin() && sample - std::prev(k)->count <= near; --k)
+            origin = std::min(origin, std::prev(k)->atMs - static_cast<double>(std::prev(k)->count) * 1000.0 / kRate);
+        if (origin == 1e300 && !reads_.empty())
+            origin = reads_.back().atMs - static_cast<double>(reads_.back().count) * 1000.0 / kRate;
+        return origin + static_cast<double>(sample) * 1000.0 / kRate;
+    }
     // The moments at which the sound rises above `level` after at least
     // quietMs of quiet.
     std::vector<double> onsets(int level, double quietMs) const {
@@ -200,7 +228,7 @@ private:
                 samples_.push_back(static_cast<int16_t>(static_cast<uint8_t>(carry[2 * i]) |
                                                         (static_cast<uint8_t>(carry[2 * i + 1]) << 8)));
             carry.erase(0, whole * 2);
-            origin_ = std::min(origin_, now - static_cast<double>(samples_.size()) * 1000.0 / kRate);
+            reads_.push_back({now, samples_.size()});
         }
     }
 
@@ -208,7 +236,11 @@ private:
     std::thread reader_;
     std::mutex mutex_;
     std::vector<int16_t> samples_;
-    double origin_ = 1e300;
+    struct Read {
+        double atMs;   // when it returned
+        size_t count;  // the samples recorded by then
+    };
+    std::vector<Read> reads_;
     std::atomic<bool> stopped_{false};
 };
 

@@ -14,7 +14,6 @@
 #include "editor/MainWindowView.h"
 #include "editor/SimulatedController.h"
 #include "show/AudioOutput.h"
-#include "show/FrameTimes.h"
 #include "show/MotionCheck.h"
 #include "show/MotionPlot.h"
 #include "show/SoundtrackPlayer.h"
@@ -568,13 +567,20 @@ void printServos(const EditorCore& core, std::ostream& out) {
 }
 
 // The soundtrack of a played file: found when Open reads the file, decoded
-// before Play, played in step by an observer of the player.
+// before Play, played in step by an observer of the player. It may go
+// before the core: the core keeps its file listener for its whole life, so
+// the listener holds the session only weakly, and the player is taken off
+// the core when this goes.
 class PlaySound {
 public:
     PlaySound(EditorCore& core, std::ostream& err)
-        : core_(core), err_(err), session_([&err](const std::string& m) { err << "kdx: " << m << '\n'; }) {
-        core.addFileListener([this](EditorCore::FileEvent e, const std::string& path) {
-            if (e == EditorCore::FileEvent::Opened) session_.opened(path);
+        : core_(core),
+          err_(err),
+          session_(std::make_shared<SoundtrackSession>([&err](const std::string& m) { err << "kdx: " << m << '\n'; })) {
+        core.addFileListener([session = std::weak_ptr<SoundtrackSession>(session_)](EditorCore::FileEvent e,
+                                                                                     const std::string& path) {
+            if (e != EditorCore::FileEvent::Opened) return;
+            if (const std::shared_ptr<SoundtrackSession> s = session.lock()) s->opened(path);
         });
     }
     ~PlaySound() {
@@ -585,14 +591,14 @@ public:
 
     // After Open: ready to play the decoded track (nothing without one).
     void prepare() {
-        if (session_.choice().none()) return;
+        if (session_->choice().none()) return;
         output_ = makeSystemAudioOutput(systemTickSource(), "kdx");
-        session_.waitDecoded();
-        if (!session_.sound()) return;
+        session_->waitDecoded();
+        if (!session_->sound()) return;
         player_.emplace(*output_, systemTickSource(),
                         [this](const std::string& why) { err_ << "kdx: no sound output: " << why << '\n'; });
-        player_->setSound(session_.sound(), session_.choice().offsetMs);
-        player_->setFrameTimes(std::make_shared<RecordedFrameTimes>(recordPass(core_.sequence())));
+        player_->setSound(session_->sound(), session_->choice().offsetMs);
+        player_->setTimeline(std::make_shared<const Timeline>(Timeline::of(core_.sequence())));
         core_.addPlaybackObserver(&*player_);
     }
     // A failure that came after the player's last look.
@@ -603,7 +609,7 @@ public:
 private:
     EditorCore& core_;
     std::ostream& err_;
-    SoundtrackSession session_;
+    std::shared_ptr<SoundtrackSession> session_;
     std::unique_ptr<AudioOutput> output_;
     std::optional<SoundtrackPlayer> player_;
 };

@@ -142,7 +142,7 @@ struct Pass {
     double worstMs;  // the furthest command from its point
 };
 
-// Part 1: one pass of the show.
+// 1. One pass of the show.
 bool onePass(int32_t pause, Pass& out) {
     Rig rig;
     if (!rig.start(pause, false)) return false;
@@ -169,7 +169,7 @@ struct Lateness {
     long commands;     // played so far
 };
 
-// Part 2: the show looping for the longest of the given times; the lateness
+// 2. The show looping for the longest of the given times; the lateness
 // of the last command at the first frame start past each time.
 bool looping(int32_t pause, const std::vector<double>& seconds, std::vector<Lateness>& out) {
     Rig rig;

@@ -4,8 +4,10 @@
 // parec, kdx play of a looping show against kdxsim on a pseudo-terminal.
 // The show's soundtrack has a click at each frame's time on the timeline;
 // each click heard is compared with the time kdxsim logged for the first
-// command of that frame. Prints the spread of the differences, their drift
-// from the first minute to the last, how long a 5-minute MP3 takes to be
+// command of that frame. Prints the spread of the differences, which of
+// the two moved at each frame start off the median by more than 10 ms (the
+// click or the command, by their distances from the frame start before),
+// their drift from the first minute to the last, how long a 5-minute MP3 takes to be
 // ready with its waveform, and how soon after Play the first sound (frame
 // 0's click, a tone of 300 ms from the pass's start) is heard. In step, a click comes one command's
 // wire time (33.3 ms) before its frame's first command, whose last byte is
@@ -22,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../tests/support/SoundFiles.h"
@@ -159,6 +162,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<double> diffs, firstMinute, lastMinute;
+    std::vector<std::pair<double, double>> matched;  // (command, click) of each frame start
     size_t j = 0;
     const double end = starts.back();
     for (double s : starts) {
@@ -166,6 +170,7 @@ int main(int argc, char** argv) {
         const double d = onsets[j] - s;
         if (std::abs(d) > kPauseMs / 2.0) continue;  // no click for it (the last frame, cut off)
         diffs.push_back(d);
+        matched.emplace_back(s, onsets[j]);
         if (s - starts.front() < 60000) firstMinute.push_back(d);
         if (end - s < 60000) lastMinute.push_back(d);
     }
@@ -186,9 +191,16 @@ int main(int argc, char** argv) {
         std::vector<double> ordered = diffs;
         const double median = percentile(ordered, 0.5);
         int shown = 0;
+        // Which of the two moved: the one whose distance from the frame
+        // start before differs from what the other one shows.
         for (size_t k = 0; k < diffs.size(); ++k)
-            if (std::abs(diffs[k] - median) > 10 && shown++ < 20)
-                std::printf("  off the median by %.1f ms: the click matched %zu\n", diffs[k] - median, k);
+            if (std::abs(diffs[k] - median) > 10 && shown++ < 20) {
+                std::printf("  off the median by %.1f ms at frame start %zu", diffs[k] - median, k);
+                if (k > 0)
+                    std::printf(": its command %.1f ms after the one before, its click %.1f ms",
+                                matched[k].first - matched[k - 1].first, matched[k].second - matched[k - 1].second);
+                std::printf("\n");
+            }
     }
     std::printf("drift: first minute %.2f ms, last minute %.2f ms\n", mean(firstMinute), mean(lastMinute));
     return 0;

@@ -20,7 +20,8 @@
 // When the first point a stream hears is more than kRestartFromMs away from
 // what play() asked (the delay was not yet known: the first stream of a
 // run), the stream is started once more with the delay it showed, at once
-// rather than at the show's next frame.
+// rather than at the show's next frame. A stream that runs dry (its thread
+// did not have the processor in time) is started afresh in the same way.
 // adjust() plays 0.5 % fast or slow (linear interpolation) until done.
 
 #include <fcntl.h>
@@ -234,6 +235,7 @@ private:
         if (stream_) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
             stream_ = nullptr;
@@ -261,6 +263,7 @@ private:
         adjustLeftMs_ = 0;
         pa_stream_set_state_callback(stream_, &PulseOutput::streamState, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::writable, this);
+        pa_stream_set_underflow_callback(stream_, &PulseOutput::underflowed, this);
         const auto bytes = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(kBufferMs * 1000), &spec));
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
@@ -284,6 +287,19 @@ private:
             out->closeStream();
             out->setFailure(streamRefused(why));
         }
+    }
+
+    // The stream ran dry: its output thread did not have the processor
+    // before the written sound was played. The server waits for a full
+    // buffer before it plays on, so all that follows would be heard late by
+    // the time it waited; the stream is started afresh where the clock says
+    // the track is, as play() asked, at once rather than at the show's next
+    // frame.
+    static void underflowed(pa_stream*, void* self) {
+        auto* out = static_cast<PulseOutput*>(self);
+        if (!out->sound_) return;
+        // Through the queue: the stream is not closed inside its own callback.
+        out->request({Request::Play, out->sound_, out->anchorMs_, out->anchorUs_, true});
     }
 
     double nowMs() const { return static_cast<double>(clock_.microseconds()) / 1000.0; }

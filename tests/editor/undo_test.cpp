@@ -311,6 +311,41 @@ TEST_F(UndoTest, TypingIsOneStepUntilItEndsAndUndoEndsItFirst) {
     EXPECT_EQ(box.text(), "1700");
 }
 
+// A text field's own undo back to where the typing began.
+TEST_F(UndoTest, TakingBackTypingRestoresTheBoxSendsNothingAndLeavesNoStep) {
+    rate(2).stepUp();  // a step before it
+    EXPECT_FALSE(core.typingUnderWay(2, EditControl::Rate));  // a click is no typing
+    typeInto(4, "1800");
+    EXPECT_TRUE(core.typingUnderWay(4, EditControl::Position));
+    EXPECT_FALSE(core.typingUnderWay(3, EditControl::Position));
+    EXPECT_FALSE(core.typingUnderWay(4, EditControl::Rate));
+    EXPECT_FALSE(core.takeBackTyping(4, EditControl::Rate));
+    EXPECT_FALSE(core.takeBackTyping(3, EditControl::Position));
+    takeSent();
+    int changes = 0;
+    core.addChangeListener([&] { ++changes; });
+
+    ASSERT_TRUE(core.takeBackTyping(4, EditControl::Position));
+    EXPECT_EQ(core.userStrip(4).PositionEdit.text(), "1500");
+    EXPECT_EQ(core.strip(4).Track.position(), 1500);
+    EXPECT_FALSE(core.state().typingPosition);
+    EXPECT_EQ(takeSent(), (Sends{{4, 0, 750}}));  // the servo where it was, once
+    EXPECT_GT(changes, 0);
+    EXPECT_FALSE(core.canRedo());
+    EXPECT_FALSE(core.takeBackTyping(4, EditControl::Position));
+
+    // The next step starts from the state taken back to, and the click
+    // before the typing does not grow across it.
+    rate(2).stepUp();
+    ASSERT_TRUE(core.undo());
+    EXPECT_EQ(rate(2).value(), 1);
+    EXPECT_EQ(core.strip(4).Track.position(), 1500);
+    EXPECT_EQ(core.userStrip(4).PositionEdit.text(), "1500");
+    ASSERT_TRUE(core.undo());
+    EXPECT_EQ(rate(2).value(), 0);
+    EXPECT_FALSE(core.canUndo());
+}
+
 TEST_F(UndoTest, ANewChangeAfterAnUndoDropsTheStepsThatCouldHaveBeenRedone) {
     rate(1).stepUp();
     core.IncButtonClick();
